@@ -1,0 +1,70 @@
+// Display settings: the desktop size, mode changes (tested, then applied and stored), the cursor.
+#pragma once
+
+#include "platform/windef.h"
+
+#pragma pack(push, 2)
+struct DEVMODEA {
+    BYTE dmDeviceName[32];
+    WORD dmSpecVersion;
+    WORD dmDriverVersion;
+    WORD dmSize;
+    WORD dmDriverExtra;
+    DWORD dmFields;
+    POINT dmPosition;  // the display arm of the union that also holds the printer fields
+    DWORD dmDisplayOrientation;
+    DWORD dmDisplayFixedOutput;
+    short dmColor;
+    short dmDuplex;
+    short dmYResolution;
+    short dmTTOption;
+    short dmCollate;
+    BYTE dmFormName[32];
+    WORD dmLogPixels;
+    DWORD dmBitsPerPel;
+    DWORD dmPelsWidth;
+    DWORD dmPelsHeight;
+    DWORD dmDisplayFlags;
+    DWORD dmDisplayFrequency;
+    DWORD dmICMMethod;
+    DWORD dmICMIntent;
+    DWORD dmMediaType;
+    DWORD dmDitherType;
+    DWORD dmReserved1;
+    DWORD dmReserved2;
+    DWORD dmPanningWidth;
+    DWORD dmPanningHeight;
+};
+#pragma pack(pop)
+static_assert(sizeof(DEVMODEA) == 156);
+
+constexpr DWORD DM_BITSPERPEL = 0x00040000;
+constexpr DWORD DM_PELSWIDTH = 0x00080000;
+constexpr DWORD DM_PELSHEIGHT = 0x00100000;
+constexpr DWORD DM_DISPLAYFREQUENCY = 0x00400000;
+
+constexpr DWORD CDS_UPDATEREGISTRY = 0x00000001;
+constexpr DWORD CDS_TEST = 0x00000002;
+constexpr DWORD CDS_FULLSCREEN = 0x00000004;
+
+constexpr LONG DISP_CHANGE_SUCCESSFUL = 0;
+constexpr LONG DISP_CHANGE_RESTART = 1;
+constexpr LONG DISP_CHANGE_FAILED = -1;
+constexpr LONG DISP_CHANGE_BADMODE = -2;
+constexpr LONG DISP_CHANGE_NOTUPDATED = -3;
+constexpr LONG DISP_CHANGE_BADFLAGS = -4;
+constexpr LONG DISP_CHANGE_BADPARAM = -5;
+
+// With CDS_TEST: whether the mode could be set, nothing changed. Otherwise the mode is applied
+// (and, with CDS_UPDATEREGISTRY, kept as the current mode). A null record restores the mode the
+// display had before the first change. Bits per pixel of 0, 16, 24 or 32 are accepted.
+LONG ChangeDisplaySettingsA(DEVMODEA* mode, DWORD flags);
+
+constexpr int SM_CXSCREEN = 0;
+constexpr int SM_CYSCREEN = 1;
+
+// The desktop size in pixels (SM_CXSCREEN, SM_CYSCREEN); 0 for other indexes.
+int GetSystemMetrics(int index);
+
+BOOL GetCursorPos(POINT* point);
+BOOL SetCursorPos(int x, int y);

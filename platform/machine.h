@@ -1,0 +1,79 @@
+// The machine description: what a Windows machine would have installed (capture drivers,
+// compressors, display modes, drives) and a scripted user, read from the INI file named by
+// PLATFORM_MACHINE. Every service reads it through Machine(); without the variable the machine
+// has the test card at index 0, the "MJPG" compressor, the real screen, drives C: (home) and
+// Z: (root), real time and real message boxes.
+#pragma once
+
+#include <array>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/windef.h"
+
+namespace platform {
+
+struct FrameSize {
+    int width = 0;
+    int height = 0;
+    bool operator==(const FrameSize&) const = default;
+};
+
+struct DriverDescription {
+    std::string kind = "testcard";  // the only kind so far
+    std::string name = "Carte de test";
+    std::string version = "1.0";
+    DWORD compression = BI_RGB;  // BI_RGB (24-bit) or MJPG
+    FrameSize size{384, 288};
+    bool acceptsAny = true;
+    std::vector<FrameSize> accepts;  // when !acceptsAny: the BI_RGB sizes accepted
+    bool overlay = true;
+    bool connect = true;
+    double skewPpm = 0;  // video clock against the audio clock
+    int noise = 0;       // 0-100
+};
+
+struct DisplayDescription {
+    enum class Backend { Automatic, Machine, X11 };
+    Backend backend = Backend::Automatic;  // X11 where an X display is open, else Machine
+    FrameSize size{1024, 768};
+    std::vector<FrameSize> modes{{800, 600}, {1024, 768}};
+    std::vector<FrameSize> restart;  // modes answering DISP_CHANGE_RESTART
+    std::vector<FrameSize> failed;   // modes answering DISP_CHANGE_FAILED
+};
+
+struct DriveDescription {
+    UINT type = 3;  // DRIVE_FIXED
+    std::string folder;
+};
+
+struct ScriptedUser {
+    bool virtualClock = false;
+    std::optional<long> escapeAfterMs;
+    std::optional<long> escapeAfterFrames;
+    bool messagesToStderr = false;
+};
+
+struct MachineDescription {
+    std::string path;  // the file it was read from; empty for the defaults
+    std::array<std::optional<DriverDescription>, 10> drivers;
+    std::map<std::string, bool> codecs{{"MJPG", true}};
+    DisplayDescription display;
+    std::map<char, DriveDescription> drives;  // upper-case letters
+    ScriptedUser user;
+};
+
+// The description in force: read once from PLATFORM_MACHINE on first use. A file that is
+// missing or holds an unknown key or a bad value gives one line on standard error naming the
+// file, the key and the line, and the default for that key.
+const MachineDescription& Machine();
+
+// Reads a description from INI text; `path` names it in the warnings.
+MachineDescription ParseMachineDescription(const std::string& text, const std::string& path);
+
+// Replaces the description in force (tests, tools). Returns the previous one.
+MachineDescription SetMachine(MachineDescription description);
+
+}  // namespace platform
