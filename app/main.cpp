@@ -1,6 +1,12 @@
 #include <QApplication>
 
+#include "app/form1.h"
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    return 0;
+    // Creating the window runs its creation steps; a close requested during them only hides it,
+    // and it is shown all the same.
+    TForm1 Form1(app.arguments());
+    Form1.show();
+    return app.exec();
 }

@@ -1,0 +1,174 @@
+// The main window: every control, every handler and all program-wide state of Vistrel.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <cstdint>
+#include <vector>
+
+#include "platform/vfw.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QTimer;
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+
+  public:
+    // `arguments` is the command line, program name first; its second word is the run mode.
+    explicit TForm1(const QStringList& arguments, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // ---- app/: controls, in stacking order within each parent (later above earlier) ----
+    QLabel* Panel3;
+    QLabel* Image2;
+    QLabel* Panel1;
+    QLabel* Panel2;
+    QLabel* Label4;
+    QPushButton* Button1;
+    QPushButton* Button4;
+    QPushButton* Button3;
+    QPushButton* Button2;
+    QPushButton* Button5;
+    QPushButton* Button6;
+    QPushButton* Button7;
+    QComboBox* ComboBox1;
+    QLabel* Panel4;
+    QPushButton* Button8;
+    QPushButton* Button9;
+    QPushButton* Button11;
+    QLineEdit* Edit2;
+    QLineEdit* Edit3;
+    QListWidget* ListBox1;
+    QLabel* Panel6;
+    QLabel* Image1;
+    QLabel* Panel5;
+    QGroupBox* GroupBox1;
+    QGroupBox* GroupBox2;
+    QLabel* Label3;
+    QComboBox* ComboBox4;
+    QCheckBox* CheckBox1;
+    QGroupBox* GroupBox3;
+    QLabel* Label1;
+    QLabel* Label2;
+    QComboBox* ComboBox2;
+    QComboBox* ComboBox3;
+    QGroupBox* GroupBox4;
+    QLabel* Label5;
+    QLabel* Label6;
+    QLineEdit* Edit1;
+    QComboBox* ComboBox5;
+    QPushButton* Button10;
+    QLabel* Panel7;
+    QTimer* Timer1;
+    QTimer* Timer2;
+
+    // ---- app/: run mode and geometry ----
+    QString RunMode;
+    bool StartupFailed = false;
+    std::uint16_t ScreenWidth = 0;
+    std::uint16_t ScreenHeight = 0;
+    std::uint16_t TargetWidth = 800;
+    std::uint16_t TargetHeight = 600;
+    std::uint16_t ImageWidth = 0;
+    std::uint16_t ImageHeight = 0;
+
+    // ---- app/: start-up and close (startup.cpp) ----
+    void FormCreate();
+    void FormCloseQuery();
+    bool IsFullScreenMode() const;
+
+    // ---- app/: window layout (layout.cpp) ----
+    static std::uint16_t Percent(long value, long double percent);
+    void LayoutWindowed();
+    void LayoutFullScreen();
+    void FitToCaptureFormat();
+    void ShowTimeTile();
+    void PlaceTimeWindow();
+
+    // ---- app/: display mode (display_mode.cpp) ----
+    LONG SetDisplayResolution(int width, int height, int bitsPerPixel);
+    void SwitchDisplayForRunMode();
+
+    // ---- capture/: driver, capture window and live display ----
+    HWND CaptureWindow = nullptr;
+    std::uint8_t DriverIndex = 0;
+    std::vector<BYTE> CaptureFormat;
+    std::uint16_t CaptureFormatSize = 0;
+    // The handlers handed to RegisterHandlers at start-up, registered again after a driver change.
+    CAPSTATUSCALLBACK RegisteredStatusHandler = nullptr;
+    CAPVIDEOCALLBACK RegisteredVideoHandler = nullptr;
+    CAPWAVECALLBACK RegisteredAudioHandler = nullptr;
+
+    void ListDrivers();
+    void ConnectDriver(std::uint8_t index);
+    void DisconnectDriver(std::uint8_t index);
+    void SetPreview(bool on);
+    bool SetOverlay(bool on);
+    void StartLiveDisplay();
+    void ShowFormatDialog();
+    void ShowSourceDialog();
+    void ShowDisplayDialog();
+    void ShowCompressionDialog();
+    void StartSequence();
+    void StopSequence();
+    void RegisterHandlers(CAPSTATUSCALLBACK status, CAPVIDEOCALLBACK video, CAPWAVECALLBACK audio);
+    void ReadVideoFormat();
+    void NameCompression();
+    bool NegotiateVideoFormat();
+    BITMAPINFOHEADER CaptureFormatHeader() const;
+    void PlayClick();
+
+    void Button2Click();
+    void Button3Click();
+    void Button4Click();
+    void Button5Click();
+    void Button6Click();
+    void Button7Click();
+    void ComboBox1Change();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    QStringList Arguments;
+
+    // form1.cpp: construction of the controls
+    void CreateVideoArea();
+    void CreateControlPanel();
+    void CreateControlButtons();
+    void CreateControlFields();
+    void CreateOptionsPanel();
+    void CreateVideoOptions();
+    void CreateAudioOptions();
+    void CreateOtherOptions();
+    void CreateTimeTileAndTimers();
+    void ConnectHandlers();
+    void RaiseInTableOrder();
+
+    // startup.cpp
+    void PrepareDisplayForRunMode();
+    bool PrepareCaptureFormat();
+    void ShowLivePicture();
+
+    // layout.cpp: client alignment of Image1 inside Panel6's bevel
+    void FitImage1ToPanel6();
+
+    // capture/
+    HWND CreateCaptureWindow();
+    void DropCaptureWindow(HWND window);
+    void AddDriverItem(std::uint8_t index, const QString& description);
+    std::uint8_t SelectedDriverIndex() const;
+    void RepeatStartupStepsForNewDriver();
+    void SetCaptureFormatHeader(const BITMAPINFOHEADER& header);
+    bool RequestVideoFormat(LONG width, LONG height);
+    void TakeImageSizeFromFormat();
+};

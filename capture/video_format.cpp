@@ -1,0 +1,104 @@
+#include "capture/video_format.h"
+
+#include <QLineEdit>
+#include <algorithm>
+#include <cstring>
+
+#include "app/form1.h"
+#include "platform/messages.h"
+
+QString FourCCToText(DWORD code) {
+    QString text;
+    for (int shift = 0; shift < 32; shift += 8) {
+        // Each byte is one character of the single-byte code page.
+        text += QChar::fromLatin1(static_cast<char>((code >> shift) & 0xFF));
+    }
+    return text;
+}
+
+void TForm1::RegisterHandlers(CAPSTATUSCALLBACK status, CAPVIDEOCALLBACK video,
+                              CAPWAVECALLBACK audio) {
+    RegisteredStatusHandler = status;
+    RegisteredVideoHandler = video;
+    RegisteredAudioHandler = audio;
+    SendMessageA(CaptureWindow, WM_CAP_SET_CALLBACK_STATUSA, 0, reinterpret_cast<LPARAM>(status));
+    SendMessageA(CaptureWindow, WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0,
+                 reinterpret_cast<LPARAM>(video));
+    if (RunMode != QLatin1String("TV")) {
+        SendMessageA(CaptureWindow, WM_CAP_SET_CALLBACK_WAVESTREAM, 0,
+                     reinterpret_cast<LPARAM>(audio));
+    }
+}
+
+// The buffer always holds at least a whole header: a driver reporting fewer bytes (or none, with
+// no capture window) must not make the header's fields be read or written past its end.
+void TForm1::ReadVideoFormat() {
+    CaptureFormatSize =
+        static_cast<std::uint16_t>(SendMessageA(CaptureWindow, WM_CAP_GET_VIDEOFORMAT, 0, 0));
+    CaptureFormat.assign(std::max<std::size_t>(CaptureFormatSize, sizeof(BITMAPINFOHEADER)), 0);
+    SendMessageA(CaptureWindow, WM_CAP_GET_VIDEOFORMAT, CaptureFormatSize,
+                 reinterpret_cast<LPARAM>(CaptureFormat.data()));
+}
+
+BITMAPINFOHEADER TForm1::CaptureFormatHeader() const {
+    BITMAPINFOHEADER header{};
+    if (CaptureFormat.size() >= sizeof(header)) {
+        std::memcpy(&header, CaptureFormat.data(), sizeof(header));
+    }
+    return header;
+}
+
+void TForm1::SetCaptureFormatHeader(const BITMAPINFOHEADER& header) {
+    if (CaptureFormat.size() < sizeof(header)) CaptureFormat.resize(sizeof(header), 0);
+    std::memcpy(CaptureFormat.data(), &header, sizeof(header));
+}
+
+void TForm1::NameCompression() {
+    if (CaptureWindow == nullptr) return;
+    const DWORD compression = CaptureFormatHeader().biCompression;
+    switch (compression) {
+        case BI_RGB:
+            Edit2->setText(QStringLiteral("bi_RGB"));
+            break;
+        case BI_RLE8:
+            Edit2->setText(QStringLiteral("bi_RLE8"));
+            break;
+        case BI_RLE4:
+            Edit2->setText(QStringLiteral("bi_RLE4"));
+            break;
+        case BI_BITFIELDS:
+            Edit2->setText(QStringLiteral("bi_BITFIELDS"));
+            break;
+        default:
+            Edit2->setText(FourCCToText(compression));
+            break;
+    }
+}
+
+// Asks for an uncompressed picture of this size, sending the header alone; the other fields stay
+// as the driver reported them.
+bool TForm1::RequestVideoFormat(LONG width, LONG height) {
+    BITMAPINFOHEADER header = CaptureFormatHeader();
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biCompression = BI_RGB;
+    SetCaptureFormatHeader(header);
+    return SendMessageA(CaptureWindow, WM_CAP_SET_VIDEOFORMAT, sizeof(BITMAPINFOHEADER),
+                        reinterpret_cast<LPARAM>(CaptureFormat.data())) != 0;
+}
+
+bool TForm1::NegotiateVideoFormat() {
+    if (CaptureWindow == nullptr) return true;
+    if (RequestVideoFormat(384, 288) || RequestVideoFormat(320, 240)) return true;
+    platform::ShowMessage(
+        "Votre carte d'acquisition video ne possede pas la configuration adaptée ... Choisissez "
+        "un Format RGB24 en 384x288 ou 320x240, puis redémarrer ...");
+    StartupFailed = true;
+    return false;
+}
+
+void TForm1::TakeImageSizeFromFormat() {
+    const BITMAPINFOHEADER format = CaptureFormatHeader();
+    ImageWidth = LOWORD(static_cast<std::uint32_t>(format.biWidth));
+    ImageHeight = LOWORD(static_cast<std::uint32_t>(format.biHeight));
+}
