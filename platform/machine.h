@@ -56,22 +56,34 @@ struct ScriptedUser {
     bool messagesToStderr = false;
 };
 
+// A value-initialised description has no driver and no drive: start from
+// DefaultMachineDescription() for the machine described above.
 struct MachineDescription {
     std::string path;  // the file it was read from; empty for the defaults
     std::array<std::optional<DriverDescription>, 10> drivers;
-    std::map<std::string, bool> codecs{{"MJPG", true}};
+    std::map<std::string, bool> codecs{{"MJPG", true}};  // upper-case FourCC -> installed
     DisplayDescription display;
     std::map<char, DriveDescription> drives;  // upper-case letters
     ScriptedUser user;
 };
+
+// The machine with no description: the test card at index 0, "MJPG", drives C: (the home folder,
+// from HOME or the password database) and Z: (the root).
+MachineDescription DefaultMachineDescription();
 
 // The description in force: read once from PLATFORM_MACHINE on first use. A file that is
 // missing or holds an unknown key or a bad value gives one line on standard error naming the
 // file, the key and the line, and the default for that key.
 const MachineDescription& Machine();
 
-// Reads a description from INI text; `path` names it in the warnings.
+// Reads a description from INI text (UTF-8; CR LF, CR or LF line ends); `path` names it in the
+// warnings, which go to standard error, one line each. Never fails: what cannot be understood
+// keeps its default. The keys are listed in platform/README.md.
 MachineDescription ParseMachineDescription(const std::string& text, const std::string& path);
+
+// Reads the description in the file at `path`; a file that cannot be read gives one line on
+// standard error naming it, and the defaults. Machine() reads PLATFORM_MACHINE through it.
+MachineDescription ReadMachineDescription(const std::string& path);
 
 // Replaces the description in force (tests, tools). Returns the previous one.
 MachineDescription SetMachine(MachineDescription description);
