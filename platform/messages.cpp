@@ -1,0 +1,63 @@
+#include "platform/messages.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QThread>
+#include <cstdio>
+#include <utility>
+
+#include "platform/machine.h"
+
+namespace platform {
+namespace {
+
+// Nobody can press a button on the offscreen or minimal platforms, so a box there would never be
+// acknowledged; neither can one be shown without a widget application or off the GUI thread.
+bool CanShowBox() {
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return false;
+    if (QThread::currentThread() != QCoreApplication::instance()->thread()) return false;
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
+void DefaultReporter(MessageKind kind, const std::string& text) {
+    if (Machine().user.messagesToStderr || !CanShowBox()) {
+        std::fprintf(stderr, "message: %s\n", text.c_str());
+        std::fflush(stderr);
+        return;
+    }
+    const auto icon =
+        kind == MessageKind::ConversionError ? QMessageBox::Critical : QMessageBox::Information;
+    QMessageBox box(icon, QGuiApplication::applicationDisplayName(), QString::fromStdString(text),
+                    QMessageBox::Ok, QApplication::activeWindow());
+    box.exec();
+}
+
+MessageReporter& Reporter() {
+    static MessageReporter reporter = DefaultReporter;
+    return reporter;
+}
+
+// A copy is called, so a reporter may replace itself while it runs.
+void Report(MessageKind kind, const std::string& text) {
+    const MessageReporter reporter = Reporter();
+    reporter(kind, text);
+}
+
+}  // namespace
+
+void ShowMessage(const std::string& text) {
+    Report(MessageKind::Information, text);
+}
+
+void ShowConversionError(const std::string& value) {
+    Report(MessageKind::ConversionError, "'" + value + "' n'est pas une valeur entière correcte");
+}
+
+MessageReporter SetMessageReporter(MessageReporter reporter) {
+    if (!reporter) reporter = DefaultReporter;
+    return std::exchange(Reporter(), std::move(reporter));
+}
+
+}  // namespace platform
