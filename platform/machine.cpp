@@ -563,9 +563,8 @@ MachineDescription Load() {
     return ReadMachineDescription(variable);
 }
 
-std::optional<MachineDescription>& Current() {
-    static std::optional<MachineDescription> current;
-    if (!current) current = Load();
+MachineDescription& Current() {
+    static MachineDescription current = Load();
     return current;
 }
 
@@ -594,11 +593,11 @@ MachineDescription ParseMachineDescription(const std::string& text, const std::s
 }
 
 const MachineDescription& Machine() {
-    return *Current();
+    return Current();
 }
 
 MachineDescription SetMachine(MachineDescription description) {
-    return std::exchange(*Current(), std::move(description));
+    return std::exchange(Current(), std::move(description));
 }
 
 }  // namespace platform

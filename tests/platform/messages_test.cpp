@@ -15,13 +15,18 @@ using Shown = std::vector<std::pair<MessageKind, std::string>>;
 class Messages : public testing::Test {
   protected:
     void SetUp() override {
+        machineBefore_ = SetMachine(DefaultMachineDescription());  // dialogs, not stderr
         previous_ = SetMessageReporter(
             [this](MessageKind kind, const std::string& text) { shown_.emplace_back(kind, text); });
     }
-    void TearDown() override { SetMessageReporter(previous_); }
+    void TearDown() override {
+        SetMessageReporter(previous_);
+        SetMachine(machineBefore_);
+    }
 
     Shown shown_;
     MessageReporter previous_;
+    MachineDescription machineBefore_;
 };
 
 TEST_F(Messages, ReporterReceivesEveryBoxInOrder) {
@@ -71,15 +76,13 @@ TEST_F(Messages, DefaultReporterPrintsWhereNoBoxCanBeAnswered) {
 }
 
 TEST_F(Messages, ScriptedUserAsksForStandardError) {
-    MachineDescription machine = Machine();
+    MachineDescription machine = DefaultMachineDescription();
     machine.user.messagesToStderr = true;
-    const MachineDescription before = SetMachine(machine);
+    SetMachine(machine);
     SetMessageReporter({});
     testing::internal::CaptureStderr();
     ShowMessage("Capture terminée");
-    const std::string printed = testing::internal::GetCapturedStderr();
-    SetMachine(before);
-    EXPECT_EQ(printed, "message: Capture terminée\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "message: Capture terminée\n");
 }
 
 }  // namespace
