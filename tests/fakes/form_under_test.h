@@ -1,0 +1,39 @@
+// A main window created on a fake machine with a fake capture service, its messages recorded.
+#pragma once
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <memory>
+
+#include "app/form1.h"
+#include "tests/fakes/fake_capture.h"
+
+namespace fakes {
+
+struct FormUnderTest {
+    explicit FormUnderTest(std::set<int> drivers = {0}, int width = 1024, int height = 768)
+        : machine(drivers, width, height) {
+        // The drivers the machine has are the ones that connect.
+        capture.connectable = {drivers.begin(), drivers.end()};
+    }
+
+    // Creates the window (its creation steps run now) with the run mode given, if any.
+    TForm1& Create(const QString& runMode = {}) {
+        QStringList arguments{QStringLiteral("vistrel")};
+        if (!runMode.isNull()) arguments << runMode;
+        form = std::make_unique<TForm1>(arguments);
+        return *form;
+    }
+
+    // Lets the windows the program let go of be deleted.
+    static void DeleteDropped() {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    FakeMachine machine;
+    MessageRecorder boxes;
+    FakeCaptureService capture;
+    std::unique_ptr<TForm1> form;
+};
+
+}  // namespace fakes
