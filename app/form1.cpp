@@ -89,6 +89,7 @@ QComboBox* MakeComboBox(QWidget* parent, const char* name, QRect place, const ch
 QLineEdit* MakeEdit(QWidget* parent, const char* name, QRect place, const char* text) {
     auto* edit = Make<QLineEdit>(parent, name, place);
     edit->setText(QString::fromUtf8(text));
+    edit->setCursorPosition(0);
     return edit;
 }
 

@@ -32,7 +32,10 @@ QString DriverDescription(std::uint8_t index) {
 
 void TForm1::ListDrivers() {
     const QString first = DriverDescription(0);
-    if (!first.isEmpty()) ComboBox1->setEditText(first);
+    if (!first.isEmpty()) {
+        ComboBox1->setEditText(first);
+        ComboBox1->lineEdit()->setCursorPosition(0);
+    }
     if (ComboBox1->currentText().isEmpty()) {
         platform::ShowMessage("Aucune carte d'acquisition n'a été détectée ...");
         StartupFailed = true;
@@ -52,6 +55,7 @@ void TForm1::AddDriverItem(std::uint8_t index, const QString& description) {
     ComboBox1->addItem(description, QVariant::fromValue<uint>(index));
     ComboBox1->setCurrentIndex(selected);
     ComboBox1->setEditText(text);
+    ComboBox1->lineEdit()->setCursorPosition(0);
 }
 
 // The index of the driver behind the selected item. With no item selected, or its text edited

@@ -53,26 +53,29 @@ void TForm1::SetCaptureFormatHeader(const BITMAPINFOHEADER& header) {
     std::memcpy(CaptureFormat.data(), &header, sizeof(header));
 }
 
-void TForm1::NameCompression() {
-    if (CaptureWindow == nullptr) return;
-    const DWORD compression = CaptureFormatHeader().biCompression;
+namespace {
+
+QString CompressionName(DWORD compression) {
     switch (compression) {
         case BI_RGB:
-            Edit2->setText(QStringLiteral("bi_RGB"));
-            break;
+            return QStringLiteral("bi_RGB");
         case BI_RLE8:
-            Edit2->setText(QStringLiteral("bi_RLE8"));
-            break;
+            return QStringLiteral("bi_RLE8");
         case BI_RLE4:
-            Edit2->setText(QStringLiteral("bi_RLE4"));
-            break;
+            return QStringLiteral("bi_RLE4");
         case BI_BITFIELDS:
-            Edit2->setText(QStringLiteral("bi_BITFIELDS"));
-            break;
+            return QStringLiteral("bi_BITFIELDS");
         default:
-            Edit2->setText(FourCCToText(compression));
-            break;
+            return FourCCToText(compression);
     }
+}
+
+}  // namespace
+
+void TForm1::NameCompression() {
+    if (CaptureWindow == nullptr) return;
+    Edit2->setText(CompressionName(CaptureFormatHeader().biCompression));
+    Edit2->setCursorPosition(0);  // a field too narrow for its text shows its beginning
 }
 
 // Asks for an uncompressed picture of this size, sending the header alone; the other fields stay
