@@ -36,10 +36,6 @@ int MarkerSide(int imageHeight) {
     return std::max(4, imageHeight / 8);
 }
 
-BYTE Clamp(int value) {
-    return static_cast<BYTE>(std::clamp(value, 0, 255));
-}
-
 }  // namespace
 
 TestCardVideo::TestCardVideo(const TestCardPicture& picture)
@@ -52,6 +48,7 @@ TestCardVideo::TestCardVideo(const TestCardPicture& picture)
     dibView_ = QImage(dib_.data(), picture_.width, picture_.height, static_cast<qsizetype>(stride_),
                       QImage::Format_BGR888);
     PaintBackground();
+    if (picture_.noise > 0) MakeGrain();
     if (!picture_.mjpeg) return;
     jpegHandle_ = tjInitCompress();
     jpegCapacity_ =
@@ -170,23 +167,31 @@ void TestCardVideo::PaintDigit(int left, int top, int digit) {
     }
 }
 
-// Analogue-looking grain, so that JPEG sizes vary from frame to frame as a real card's do.
+// Analogue-looking grain, so that JPEG sizes vary from frame to frame as a real card's do: a
+// grain pattern made once, laid over each frame from a different starting point.
 void TestCardVideo::AddNoise() {
-    const int strength = std::min(picture_.noise, 100);
-    std::uint64_t state = noiseState_;
-    std::uint64_t bits = 0;
-    for (std::size_t i = 0; i < dib_.size(); ++i) {
-        if ((i & 7) == 0) {
-            state ^= state << 13;
-            state ^= state >> 7;
-            state ^= state << 17;
-            bits = state;
-        }
-        const int delta = (static_cast<int>(bits & 0xFF) - 128) * strength / 100;
-        bits >>= 8;
-        dib_[i] = Clamp(dib_[i] + delta);
+    noiseState_ ^= noiseState_ << 13;
+    noiseState_ ^= noiseState_ >> 7;
+    noiseState_ ^= noiseState_ << 17;
+    const std::int8_t* grain = grain_.data() + noiseState_ % kGrainShifts;
+    BYTE* p = dib_.data();
+    const std::size_t size = dib_.size();
+    for (std::size_t i = 0; i < size; ++i) {
+        const int value = p[i] + grain[i];
+        p[i] = static_cast<BYTE>(std::clamp(value, 0, 255));
     }
-    noiseState_ = state;
+}
+
+void TestCardVideo::MakeGrain() {
+    const int strength = std::clamp(picture_.noise, 0, 100);
+    grain_.resize(dib_.size() + kGrainShifts);
+    std::uint64_t state = 0x9E3779B97F4A7C15ULL;
+    for (std::int8_t& g : grain_) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        g = static_cast<std::int8_t>((static_cast<int>(state & 0xFF) - 128) * strength / 100);
+    }
 }
 
 TestCardAudio::TestCardAudio(const WAVEFORMATEX& format)

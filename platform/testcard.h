@@ -57,6 +57,7 @@ class TestCardVideo {
     void PaintNumber(std::uint32_t number);
     void PaintDigit(int left, int top, int digit);
     void AddNoise();
+    void MakeGrain();
     void FillRect(int left, int top, int width, int height, const BYTE bgr[3]);
     std::span<BYTE> Compress();
 
@@ -68,7 +69,9 @@ class TestCardVideo {
     void* jpegHandle_ = nullptr;
     BYTE* jpeg_ = nullptr;
     DWORD jpegCapacity_ = 0;
-    std::uint64_t noiseState_ = 0x9E3779B97F4A7C15ULL;
+    static constexpr std::size_t kGrainShifts = 65521;
+    std::vector<std::int8_t> grain_;  // scaled to the noise level, longer than a frame
+    std::uint64_t noiseState_ = 0x2545F4914F6CDD1DULL;
 };
 
 // Sound of the test card in one PCM format: silence but for a 1 kHz beep that starts exactly at

@@ -9,9 +9,11 @@
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "platform/capture_sequence.h"
@@ -20,6 +22,20 @@
 #include "platform/testcard.h"
 #include "platform/vfw.h"
 #include "platform/window_handles.h"
+
+// Counts every allocation through operator new, to show the capture path makes none per frame.
+static long allocations = 0;
+void* operator new(std::size_t size) {
+    ++allocations;
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 using platform::CaptureWindowOf;
 using platform::DriverDescription;
@@ -494,6 +510,22 @@ TEST_F(CaptureService, SixtyVirtualSecondsDeliverEveryFrameAndBufferInTimeOrder)
     EXPECT_EQ(frames[803].time, 32120);
     EXPECT_EQ(frames[803].used, 384u * 288 * 3);
     EXPECT_EQ(Status(w).fCapturingNow, FALSE);
+}
+
+TEST_F(CaptureService, ALongerCaptureAllocatesNoMoreThanAShortOne) {
+    const auto allocationsFor = [&](UINT seconds) {
+        const HWND w = Ready(40000, seconds);
+        recorder_ = Recorder{};
+        recorder_.events.reserve(2000);
+        recorder_.beepOnsets.reserve(100);
+        const long before = allocations;
+        Capture(w);
+        return allocations - before;
+    };
+    const long shortCapture = allocationsFor(4);
+    const long longCapture = allocationsFor(40);
+    EXPECT_EQ(recorder_.Count(Event::Frame), 1000);
+    EXPECT_LT(longCapture - shortCapture, 20) << shortCapture << " then " << longCapture;
 }
 
 TEST_F(CaptureService, FlashFramesAndBeepOnsetsMarkTheSameWholeSeconds) {
