@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 
 #include "platform/capture_sequence.h"
 #include "platform/testcard.h"
@@ -278,8 +279,12 @@ void CaptureWindow::RestartLiveDisplay() {
         return;
     }
     if (!live_) {
-        live_ = std::make_unique<TestCardVideo>(
-            TestCardPicture{videoFormat_.biWidth, videoFormat_.biHeight, false, driver_.noise});
+        try {
+            live_ = std::make_unique<TestCardVideo>(
+                TestCardPicture{videoFormat_.biWidth, videoFormat_.biHeight, false, driver_.noise});
+        } catch (const std::exception&) {
+            return;  // a picture too large to hold: the window stays black
+        }
     }
     if (!liveClock_.isValid()) liveClock_.start();
     liveTimer_.start(overlay_ ? kLiveFramePeriodMs : previewRateMs_);
