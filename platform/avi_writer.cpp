@@ -1,7 +1,5 @@
 #include "platform/avi_writer.h"
 
-#include "platform/mmsystem.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -10,7 +8,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
+
+#include "platform/mmsystem.h"
 
 namespace platform {
 namespace {
@@ -223,10 +222,6 @@ HRESULT AviWriter::SetFormat(int number, const void* format, std::size_t size) {
 
 void AviWriter::SetHandler(int number, DWORD handler) {
     streams_.at(number)->info.fccHandler = handler;
-}
-
-const std::vector<char>& AviWriter::Format(int number) const {
-    return streams_.at(number)->format;
 }
 
 DWORD AviWriter::Type(int number) const {

@@ -69,7 +69,6 @@ class AviWriter {
     HRESULT AddStream(const AVISTREAMINFOA& info, int& number);
     HRESULT SetFormat(int number, const void* format, std::size_t size);
     void SetHandler(int number, DWORD handler);
-    const std::vector<char>& Format(int number) const;
     DWORD Type(int number) const;
 
     // Appends one chunk; `samples` receives the samples it adds to the stream.

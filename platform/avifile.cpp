@@ -90,8 +90,8 @@ class CompressedStream final : public StreamObject {
     HRESULT Write(const void* data, LONG bytes, DWORD flags, LONG& samples, LONG& written) override;
 
   private:
-    HRESULT Begin(std::vector<BITMAPINFOHEADER>& input, std::vector<BITMAPINFOHEADER>& output,
-                  LONG& outputSize);
+    HRESULT Plan(std::vector<BITMAPINFOHEADER>& input, std::vector<BITMAPINFOHEADER>& output,
+                 LONG& outputSize, DWORD& frameCapacity);
 
     std::shared_ptr<RawStream> source_;
     HIC compressor_;
@@ -105,8 +105,10 @@ class CompressedStream final : public StreamObject {
     LONG frameNumber_ = 0;
 };
 
-HRESULT CompressedStream::Begin(std::vector<BITMAPINFOHEADER>& input,
-                                std::vector<BITMAPINFOHEADER>& output, LONG& outputSize) {
+// The compressor's output format for `input`, and the most bytes a frame can take.
+HRESULT CompressedStream::Plan(std::vector<BITMAPINFOHEADER>& input,
+                               std::vector<BITMAPINFOHEADER>& output, LONG& outputSize,
+                               DWORD& frameCapacity) {
     if (ICCompressQuery(compressor_, input.data(), nullptr) != ICERR_OK) return AVIERR_BADFORMAT;
     outputSize = ICCompressGetFormatSize(compressor_, input.data());
     if (outputSize < static_cast<LONG>(sizeof(BITMAPINFOHEADER))) return AVIERR_COMPRESSOR;
@@ -116,9 +118,8 @@ HRESULT CompressedStream::Begin(std::vector<BITMAPINFOHEADER>& input,
     if (ICCompressGetFormat(compressor_, input.data(), output.data()) != ICERR_OK) {
         return AVIERR_BADFORMAT;
     }
-    if (begun_) ICCompressEnd(compressor_);
-    begun_ = ICCompressBegin(compressor_, input.data(), output.data()) == ICERR_OK;
-    return begun_ ? AVIERR_OK : AVIERR_COMPRESSOR;
+    frameCapacity = ICCompressGetSize(compressor_, input.data(), output.data());
+    return frameCapacity == 0 || frameCapacity > 0x7FFFFFFF ? AVIERR_COMPRESSOR : AVIERR_OK;
 }
 
 HRESULT CompressedStream::SetFormat(const void* format, LONG size) {
@@ -127,12 +128,18 @@ HRESULT CompressedStream::SetFormat(const void* format, LONG size) {
     auto input = CopyFormat(format, static_cast<std::size_t>(size));
     std::vector<BITMAPINFOHEADER> output;
     LONG outputSize = 0;
-    if (HRESULT begin = Begin(input, output, outputSize); begin != AVIERR_OK) return begin;
+    DWORD frameCapacity = 0;
+    if (HRESULT plan = Plan(input, output, outputSize, frameCapacity); plan != AVIERR_OK) {
+        return plan;
+    }
     if (HRESULT set = source_->SetFormat(output.data(), outputSize); set != AVIERR_OK) {
         return set;
     }
     source_->SetHandler(handler_);
-    buffer_.assign(ICCompressGetSize(compressor_, input.data(), output.data()), 0);
+    if (begun_) ICCompressEnd(compressor_);
+    begun_ = ICCompressBegin(compressor_, input.data(), output.data()) == ICERR_OK;
+    if (!begun_) return AVIERR_COMPRESSOR;
+    buffer_.assign(frameCapacity, 0);
     frameBytes_ = RawFrameBytes(input.front());
     input_ = std::move(input);
     output_ = std::move(output);
