@@ -158,6 +158,7 @@ class TForm1 : public QWidget {
     void PrepareDisplayForRunMode();
     bool PrepareCaptureFormat();
     void ShowLivePicture();
+    void ReleaseCaptureWindow();
 
     // layout.cpp: client alignment of Image1 inside Panel6's bevel
     void FitImage1ToPanel6();

@@ -61,8 +61,16 @@ void TForm1::ShowLivePicture() {
     StartLiveDisplay();
 }
 
+// A failed start-up releases nothing, but the display is given back all the same: a screen left
+// at 800 x 600 after the program has ended is not the user's to repair.
 void TForm1::FormCloseQuery() {
-    if (StartupFailed) return;
+    if (!StartupFailed) ReleaseCaptureWindow();
+    if (IsFullScreenMode() && ScreenWidth != TargetWidth && ScreenHeight != TargetHeight) {
+        SetDisplayResolution(ScreenWidth, ScreenHeight, 32);
+    }
+}
+
+void TForm1::ReleaseCaptureWindow() {
     for (UINT message : {WM_CAP_SET_CALLBACK_STATUSA, WM_CAP_SET_CALLBACK_VIDEOSTREAM,
                          WM_CAP_SET_CALLBACK_WAVESTREAM}) {
         SendMessageA(CaptureWindow, message, 0, 0);
@@ -70,9 +78,6 @@ void TForm1::FormCloseQuery() {
     CaptureFormat.clear();
     CaptureFormat.shrink_to_fit();
     DisconnectDriver(DriverIndex);
-    if (IsFullScreenMode() && ScreenWidth != TargetWidth && ScreenHeight != TargetHeight) {
-        SetDisplayResolution(ScreenWidth, ScreenHeight, 32);
-    }
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

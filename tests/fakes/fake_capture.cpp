@@ -53,6 +53,7 @@ LRESULT FakeCaptureService::AnswerFormat(WPARAM wParam, LPARAM lParam) const {
 std::optional<LRESULT> FakeCaptureService::Answer(HWND window, UINT message, WPARAM wParam,
                                                   LPARAM lParam) {
     messages.push_back({window, message, wParam, lParam});
+    if (window == nullptr) return 0;  // as the service answers for no window
     switch (message) {
         case WM_CAP_DRIVER_CONNECT:
             return connectable.count(wParam) ? 1 : 0;
