@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -133,6 +134,40 @@ class TForm1 : public QWidget {
     void Button6Click();
     void Button7Click();
     void ComboBox1Change();
+
+    // ---- capture/: capture parameters (capture_parameters.cpp) ----
+
+    // ---- recording/: state shared by the AVI output, the handlers and the capture run ----
+    // Widths are the documented ones: counters wrap where their width says so.
+    bool CodecAvailable = false;
+    QString CompressorFourCC = QStringLiteral("DIVX");
+    bool FileOpen = false;
+    std::int32_t FileVideoFrames = 0;
+    std::int32_t FileAudioBlocks = 0;
+    std::uint32_t CaptureFrames = 0;
+    std::uint16_t FileIndex = 0;
+    std::uint32_t FileBytes = 0;
+    std::int32_t VideoTimeMs = 0;
+    std::int32_t AudioTimeMs = 0;
+    std::int32_t Drift = 0;
+    bool DropPending = false;
+    bool InsertPending = false;
+    std::uint32_t DropCount = 0;
+    std::uint32_t InsertCount = 0;
+    std::uint32_t DriverDropCount = 0;
+    std::int32_t TotalDefect = 0;
+    std::uint16_t SyncPeriod = 0;
+    std::uint16_t FrameLimit = 0;
+    QString CaptureStamp;
+    std::array<char, 256> CurrentFilePath{};
+
+    // ---- recording/: AVI output (avi_output.cpp) ----
+
+    // ---- recording/: video stream handler (video_stream.cpp) ----
+
+    // ---- recording/: audio and status handlers (audio_status.cpp) ----
+
+    // ---- recording/: capture run and capture log (capture_run.cpp) ----
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
