@@ -114,9 +114,13 @@ QTimer* MakeTimer(QObject* parent, const char* name) {
 
 }  // namespace
 
+TForm1* Form1 = nullptr;
+
 TForm1::TForm1(const QStringList& arguments, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), Arguments(arguments) {
     setObjectName(QStringLiteral("Form1"));
+    // The capture callbacks are plain functions: they find the window through this pointer.
+    if (Form1 == nullptr) Form1 = this;
     setWindowTitle(QStringLiteral(" Vistrel - Ver 3.00"));
     setWindowIcon(QIcon(QPixmap::fromImage(resources::Icon())));
     setGeometry(345, 37, 595, 545);
@@ -131,7 +135,9 @@ TForm1::TForm1(const QStringList& arguments, QWidget* parent)
     FormCreate();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+    if (Form1 == this) Form1 = nullptr;
+}
 
 void TForm1::CreateVideoArea() {
     Panel3 = MakePanel(this, "Panel3", QRect(8, 8, 313, 105), 4);

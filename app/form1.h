@@ -208,3 +208,7 @@ class TForm1 : public QWidget {
     bool RequestVideoFormat(LONG width, LONG height);
     void TakeImageSizeFromFormat();
 };
+
+// The program's single main window, reached by the capture service's plain-function callbacks;
+// null before it is created and after it is destroyed.
+extern TForm1* Form1;
