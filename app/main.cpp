@@ -6,7 +6,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // Creating the window runs its creation steps; a close requested during them only hides it,
     // and it is shown all the same.
-    TForm1 Form1(app.arguments());
-    Form1.show();
+    TForm1 window(app.arguments());
+    window.show();
     return app.exec();
 }
