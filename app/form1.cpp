@@ -282,4 +282,10 @@ void TForm1::ConnectHandlers() {
     // The user either picks a driver from the list or types into its edit field.
     connect(ComboBox1, &QComboBox::activated, this, &TForm1::ComboBox1Change);
     connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this, &TForm1::ComboBox1Change);
+    // Only what the user does counts as a change: filling the lists and loading their saved
+    // texts stays silent.
+    connect(ComboBox2, &QComboBox::activated, this, &TForm1::ComboBox2Change);
+    connect(ComboBox2->lineEdit(), &QLineEdit::textEdited, this, &TForm1::ComboBox2Change);
+    connect(ComboBox3, &QComboBox::activated, this, &TForm1::ComboBox3Change);
+    connect(ComboBox3->lineEdit(), &QLineEdit::textEdited, this, &TForm1::ComboBox3Change);
 }

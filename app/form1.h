@@ -136,6 +136,14 @@ class TForm1 : public QWidget {
     void ComboBox1Change();
 
     // ---- capture/: capture parameters (capture_parameters.cpp) ----
+    // The audio format the two change handlers hand to the capture window.
+    std::int16_t AudioChannels = 2;
+    std::uint16_t AudioRate = 44100;
+
+    void ApplyCaptureParameters();
+    void SetAudioFormat(std::int16_t channels, std::uint16_t rate);
+    void ComboBox2Change();
+    void ComboBox3Change();
 
     // ---- recording/: state shared by the AVI output, the handlers and the capture run ----
     // Widths are the documented ones: counters wrap where their width says so.

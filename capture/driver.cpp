@@ -125,11 +125,15 @@ void TForm1::ComboBox1Change() {
 
 // A new driver gets what start-up gave the first one, so that a capture after the change is
 // recorded: the same handlers, its own format read, named and negotiated, then live display.
+// Its window starts from the service's own capture parameters (another frame period, mouse
+// clicks that stop a capture), so the options go to it again even when its format was refused.
 void TForm1::RepeatStartupStepsForNewDriver() {
     RegisterHandlers(RegisteredStatusHandler, RegisteredVideoHandler, RegisteredAudioHandler);
     ReadVideoFormat();
     NameCompression();
-    if (!NegotiateVideoFormat()) return;
+    const bool negotiated = NegotiateVideoFormat();
+    ApplyCaptureParameters();
+    if (!negotiated) return;
     TakeImageSizeFromFormat();
     FitToCaptureFormat();
     StartLiveDisplay();

@@ -118,7 +118,7 @@ TEST(ComboBox1Change, TypedTextCountsAsNoSelection) {
 }
 
 // The list keeps each driver's index beside its item, so a list with a gap connects the driver
-// the user picked; the new driver gets handlers, format and live display as at start-up.
+// the user picked; the new driver gets handlers, format, capture parameters and live display.
 TEST(ComboBox1Change, ConnectsThePickedDriverAndRepeatsTheStartUpSteps) {
     FormUnderTest run({0, 2});
     run.capture.connectable = {0, 2};
@@ -129,13 +129,14 @@ TEST(ComboBox1Change, ConnectsThePickedDriverAndRepeatsTheStartUpSteps) {
     form.ComboBox1->setCurrentIndex(1);
     form.ComboBox1Change();
     EXPECT_EQ(form.DriverIndex, 2);
-    EXPECT_EQ(
-        run.capture.MessageIds(),
-        (std::vector<UINT>{WM_CAP_DRIVER_DISCONNECT, WM_CAP_DRIVER_CONNECT, WM_CAP_GET_STATUS,
-                           WM_CAP_DRIVER_DISCONNECT, WM_CAP_DRIVER_CONNECT,
-                           WM_CAP_SET_CALLBACK_STATUSA, WM_CAP_SET_CALLBACK_VIDEOSTREAM,
-                           WM_CAP_SET_CALLBACK_WAVESTREAM, WM_CAP_GET_VIDEOFORMAT,
-                           WM_CAP_GET_VIDEOFORMAT, WM_CAP_SET_VIDEOFORMAT, WM_CAP_SET_OVERLAY}));
+    EXPECT_EQ(run.capture.MessageIds(),
+              (std::vector<UINT>{
+                  WM_CAP_DRIVER_DISCONNECT, WM_CAP_DRIVER_CONNECT, WM_CAP_GET_STATUS,
+                  WM_CAP_DRIVER_DISCONNECT, WM_CAP_DRIVER_CONNECT, WM_CAP_SET_CALLBACK_STATUSA,
+                  WM_CAP_SET_CALLBACK_VIDEOSTREAM, WM_CAP_SET_CALLBACK_WAVESTREAM,
+                  WM_CAP_GET_VIDEOFORMAT, WM_CAP_GET_VIDEOFORMAT, WM_CAP_SET_VIDEOFORMAT,
+                  WM_CAP_GET_SEQUENCE_SETUP, WM_CAP_SET_SEQUENCE_SETUP, WM_CAP_GET_AUDIOFORMAT,
+                  WM_CAP_SET_AUDIOFORMAT, WM_CAP_SET_OVERLAY}));
     for (const auto& connect : run.capture.Sent(WM_CAP_DRIVER_CONNECT)) {
         EXPECT_EQ(connect.wParam, 2u);
     }
