@@ -279,6 +279,9 @@ void TForm1::ConnectHandlers() {
     connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
     connect(Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
     connect(Button7, &QPushButton::clicked, this, &TForm1::Button7Click);
+    connect(Button8, &QPushButton::clicked, this, &TForm1::Button8Click);
+    connect(Button9, &QPushButton::clicked, this, &TForm1::Button9Click);
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
     // The user either picks a driver from the list or types into its edit field.
     connect(ComboBox1, &QComboBox::activated, this, &TForm1::ComboBox1Change);
     connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this, &TForm1::ComboBox1Change);

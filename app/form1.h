@@ -176,6 +176,23 @@ class TForm1 : public QWidget {
     // ---- recording/: audio and status handlers (audio_status.cpp) ----
 
     // ---- recording/: capture run and capture log (capture_run.cpp) ----
+    // CaptureLog is the lines of ListBox1.
+    void StartCapture();
+    void StopCapture();
+    void BuildFilePath();
+    void AppendLogBlock();
+    static QString FormatElapsed(std::uint32_t milliseconds);
+    static bool DeleteFileIfPresent(const QString& name);
+    void SaveCaptureLog();
+    void Button8Click();
+    void Button9Click();
+    // FrameLimit from Edit1's text; false (after the conversion error) when it is no whole number.
+    bool TakeFrameLimit();
+    // Start-up's activation and the start timer (app/startup.cpp).
+    void FormActivate();
+    void Timer1Timer();
+    // Set while StartCapture is inside the capture: the service keeps the buttons alive then.
+    bool Capturing = false;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -1,18 +1,84 @@
 // The creation and close of the main window as far as the parts built so far reach; the steps
 // kept here are in their final order, so the compressor probe, the settings, the handlers of the
 // recording and the drawing context slot in between them.
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QTimer>
+#include <functional>
 
 #include "app/form1.h"
 #include "platform/display.h"
+#include "settings/settings_file.h"
+
+namespace {
+
+// Activation belongs to the first showing of the window: message boxes and driver dialogs hand
+// the focus back without a new one, and the start timer must be armed once per run.
+class FirstShowWatcher : public QObject {
+  public:
+    explicit FirstShowWatcher(TForm1* form) : QObject(form), form_(form) {
+        form->installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == form_ && event->type() == QEvent::Show) {
+            form_->removeEventFilter(this);
+            deleteLater();
+            form_->FormActivate();
+        }
+        return false;
+    }
+
+  private:
+    TForm1* form_;
+};
+
+// The default is the list's text; no item is selected.
+void FillList(QComboBox* list, const QStringList& items, const QString& text) {
+    list->addItems(items);
+    list->setCurrentIndex(-1);
+    list->setEditText(text);
+}
+
+void FillOptionLists(TForm1& form) {
+    FillList(form.ComboBox2,
+             {QStringLiteral("11025 Hz"), QStringLiteral("22050 Hz"), QStringLiteral("44100 Hz")},
+             QStringLiteral("44100 Hz"));
+    FillList(form.ComboBox3, {QStringLiteral("Mono"), QStringLiteral("Stéréo")},
+             QStringLiteral("Stéréo"));
+    QStringList rates;
+    for (int rate = 5; rate <= 30; rate += 5) {
+        rates << QStringLiteral("%1 Images/sec").arg(rate, 2, 10, QLatin1Char('0'));
+    }
+    FillList(form.ComboBox4, rates, QStringLiteral("25 Images/sec"));
+}
+
+void ApplySavedOptions(TForm1& form) {
+    const std::string path = SettingsPath(ExeDirectory());
+    const auto load = [&path](WORD line, const std::function<void(const QString&)>& apply) {
+        const std::string text = ReadSettingLine(path, line);
+        if (!text.empty()) apply(QString::fromStdString(text));
+    };
+    load(4, [&form](const QString& text) { form.ComboBox4->setEditText(text); });
+    load(5, [&form](const QString& text) { form.ComboBox2->setEditText(text); });
+    load(6, [&form](const QString& text) { form.ComboBox3->setEditText(text); });
+    load(7, [&form](const QString& text) { form.ComboBox5->setEditText(text); });
+    load(8, [&form](const QString& text) { form.Edit1->setText(text); });
+    form.CheckBox1->setChecked(ReadSettingLine(path, 9) == "1");
+}
+
+}  // namespace
 
 bool TForm1::IsFullScreenMode() const {
     return RunMode == QLatin1String("Capture") || RunMode == QLatin1String("TV");
 }
 
 void TForm1::FormCreate() {
+    new FirstShowWatcher(this);
     RunMode = Arguments.value(1);
     StartupFailed = false;
     PrepareDisplayForRunMode();
@@ -83,4 +149,29 @@ void TForm1::ReleaseCaptureWindow() {
 void TForm1::closeEvent(QCloseEvent* event) {
     FormCloseQuery();
     event->accept();
+}
+
+// The steps a capture needs, in their final order; the compressor check (a window shrunk to
+// nothing and closed by Timer2) comes first once the probe runs at creation.
+void TForm1::FormActivate() {
+    DriverIndex = 0;
+    AudioChannels = 2;
+    AudioRate = 44100;
+    Label4->clear();
+    FillOptionLists(*this);
+    if (!TakeFrameLimit()) return;
+    ApplySavedOptions(*this);
+    SetAudioFormat(AudioChannels, AudioRate);
+    ApplyCaptureParameters();
+    if (RunMode == QLatin1String("Time")) PlaceTimeWindow();
+    if (IsFullScreenMode() || RunMode == QLatin1String("Time")) {
+        repaint();
+        Timer1->start();
+    }
+}
+
+void TForm1::Timer1Timer() {
+    Timer1->stop();
+    if (RunMode == QLatin1String("TV")) Image1->setScaledContents(false);
+    StartCapture();
 }

@@ -1,0 +1,149 @@
+// The capture log: one block of ten lines per recorded file, kept in the hidden ListBox1 while
+// the capture runs and saved as "CapLog.txt" when it ends.
+#include <fcntl.h>
+#include <langinfo.h>
+#include <unistd.h>
+
+#include <QListWidget>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "app/form1.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/messages.h"
+#include "recording/locale_clock.h"
+
+namespace {
+
+constexpr char kLogName[] = "CapLog.txt";
+constexpr int kNoDrive = -1;
+
+QString LocaleNow(nl_item format) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::array<char, 256> text{};
+    const std::size_t length = std::strftime(text.data(), text.size(), nl_langinfo(format), &local);
+    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(length));
+}
+
+// A list line ends at its first zero character, as the lines of the original list box did.
+std::string AnsiLine(QString line) {
+    const qsizetype zero = line.indexOf(QChar(u'\0'));
+    if (zero >= 0) line.truncate(zero);
+    return platform::Utf8ToAnsi(line.toStdString());
+}
+
+std::string LogBytes(const QListWidget& list) {
+    std::string bytes;
+    for (int row = 0; row < list.count(); ++row) {
+        bytes += AnsiLine(list.item(row)->text());
+        bytes += "\r\n";
+    }
+    return bytes;
+}
+
+int WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return 0;
+}
+
+// Non-blocking open: a FIFO left under the log's name must not hang the end of the capture.
+int WriteFile(const std::string& hostPath, std::string_view bytes) {
+    if (hostPath.empty()) return kNoDrive;
+    const int fd = ::open(hostPath.c_str(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    if (fd < 0) return errno;
+    const int error = WriteAll(fd, bytes);
+    const int closeError = ::close(fd) == 0 ? 0 : errno;
+    return error != 0 ? error : closeError;
+}
+
+std::string Reason(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return "accès refusé";
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+            return "disque plein";
+        case EISDIR:
+        case ENXIO:
+            return "ce n'est pas un fichier";
+        case kNoDrive:
+            return "lecteur introuvable";
+        default:
+            return {};
+    }
+}
+
+}  // namespace
+
+namespace recording {
+
+QString ShortDateNow() {
+    return LocaleNow(D_FMT);
+}
+
+QString LongTimeNow() {
+    return LocaleNow(T_FMT);
+}
+
+}  // namespace recording
+
+void TForm1::AppendLogBlock() {
+    const char* path = CurrentFilePath.data();
+    ListBox1->addItems({
+        QString(51, u'-'),
+        QStringLiteral("Fichier      : ") +
+            QString::fromUtf8(path, static_cast<qsizetype>(strnlen(path, CurrentFilePath.size()))),
+        QStringLiteral("Heure        : ") + recording::LongTimeNow(),
+        QStringLiteral("Cp Video     : ") + QString::number(FileVideoFrames),
+        QStringLiteral("Cp Audio     : ") + QString::number(FileAudioBlocks),
+        QStringLiteral("Drop 1       : ") + QString::number(DriverDropCount),
+        QStringLiteral("Drop 2       : ") + QString::number(DropCount),
+        QStringLiteral("Insert       : ") + QString::number(InsertCount),
+        QStringLiteral("Total Defaut : ") + QString::number(TotalDefect),
+        QStringLiteral("Taille Fic   : ") + QString::number(FileBytes / 1024U),
+    });
+}
+
+QString TForm1::FormatElapsed(std::uint32_t milliseconds) {
+    std::uint32_t seconds = milliseconds / 1000;
+    const std::uint32_t hours = seconds / 3600;
+    seconds -= hours * 3600;
+    const std::uint32_t minutes = seconds / 60;
+    seconds -= minutes * 60;
+    return QString::asprintf("%.02u:%.02u:%.02u", hours, minutes, seconds);
+}
+
+bool TForm1::DeleteFileIfPresent(const QString& name) {
+    return DeleteFileA(name.toUtf8().constData()) != FALSE;
+}
+
+// A log that cannot be written is said so: the capture's only record of its files' defects
+// would otherwise be lost without a word.
+void TForm1::SaveCaptureLog() {
+    const std::string hostPath = platform::HostPath(kLogName);
+    const int error = WriteFile(hostPath, LogBytes(*ListBox1));
+    if (error == 0) return;
+    std::string text =
+        std::string("Impossible d'enregistrer le journal de capture \"") + kLogName + '"';
+    const std::string reason = Reason(error);
+    if (!reason.empty()) text += " : " + reason;
+    platform::ShowMessage(text + " ...");
+}

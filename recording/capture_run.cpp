@@ -1,0 +1,147 @@
+// Starting and stopping a capture, and the names of the files it records.
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+
+#include "app/form1.h"
+#include "platform/messages.h"
+#include "recording/locale_clock.h"
+
+namespace {
+
+// CurrentFilePath's characters before its terminating zero.
+constexpr qsizetype kPathCapacity = 255;
+// The highest file number a capture can reach: FileIndex is 16 bits wide.
+constexpr std::uint16_t kLastFileIndex = 65535;
+
+constexpr char kPathTooLong[] =
+    "Le chemin des fichiers de capture dépasserait 255 caractères : choisissez un disque de "
+    "destination plus court dans les Options ...";
+
+// Slashes of the date and colons of the time become hyphens; a drive letter's colon (the second
+// character) stays.
+QString FileName(const QString& destination, const QString& stamp, std::uint16_t index) {
+    QString name = destination + QStringLiteral("VST_") + stamp + u'_' + QString::number(index) +
+                   QStringLiteral(".avi");
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        if (name[i] == u'/' || (name[i] == u':' && i >= 2)) name[i] = u'-';
+    }
+    return name;
+}
+
+// Every file a capture may come to need must fit CurrentFilePath whole: a name cut short would
+// record under a name nobody chose, so the start is refused instead.
+bool FileNamesFit(const TForm1& form) {
+    const QString last = FileName(form.ComboBox5->currentText(), form.CaptureStamp, kLastFileIndex);
+    if (last.toUtf8().size() <= kPathCapacity) return true;
+    platform::ShowMessage(kPathTooLong);
+    return false;
+}
+
+bool IsDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
+
+// A whole number as the toolkit's conversion reads one: blanks ahead, an optional sign, decimal
+// digits, within 32 bits.
+std::optional<std::int32_t> WholeNumber(QStringView text) {
+    qsizetype i = 0;
+    while (i < text.size() && text[i] == u' ') ++i;
+    const bool negative = i < text.size() && text[i] == u'-';
+    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) ++i;
+    if (i == text.size()) return std::nullopt;
+    std::int64_t value = 0;
+    for (; i < text.size(); ++i) {
+        if (!IsDigit(text[i])) return std::nullopt;
+        value = value * 10 + (text[i].unicode() - u'0');
+        if (value > std::int64_t{INT32_MAX} + 1) return std::nullopt;
+    }
+    if (negative) value = -value;
+    if (value > INT32_MAX) return std::nullopt;
+    return static_cast<std::int32_t>(value);
+}
+
+void ResetCaptureCounters(TForm1& form) {
+    form.CaptureFrames = 0;
+    form.DriverDropCount = 0;
+    form.DropCount = 0;
+    form.InsertCount = 0;
+    form.DropPending = false;
+    form.InsertPending = false;
+    form.SyncPeriod = 250;
+    form.Drift = 0;
+}
+
+void ClearFilePath(TForm1& form) {
+    std::fill_n(form.CurrentFilePath.begin(), kPathCapacity, '\0');
+}
+
+// The capture runs inside the sequence request; the status handler may close the window in it.
+void RunSequence(TForm1& form) {
+    const QPointer<TForm1> alive(&form);
+    form.Capturing = true;
+    form.StartSequence();
+    if (alive) form.Capturing = false;
+}
+
+}  // namespace
+
+bool TForm1::TakeFrameLimit() {
+    const QString text = Edit1->text();
+    const std::optional<std::int32_t> number = WholeNumber(text);
+    if (!number) {
+        platform::ShowConversionError(text.toStdString());
+        return false;
+    }
+    FrameLimit = static_cast<std::uint16_t>(*number);
+    return true;
+}
+
+// The capture service keeps handling the buttons while it captures: a second start inside a
+// capture would reset the running capture's state and open a file over the one still open.
+void TForm1::StartCapture() {
+    if (Capturing) return;
+    Panel6->show();
+    SetOverlay(false);
+    ResetCaptureCounters(*this);
+    if (!TakeFrameLimit()) return;
+    FileOpen = false;
+    ListBox1->clear();
+    ClearFilePath(*this);
+    CaptureStamp = recording::ShortDateNow() + u'_' + recording::LongTimeNow();
+    FileIndex = 0;
+    if (!FileNamesFit(*this)) return;
+    BuildFilePath();
+    DeleteFileIfPresent(QStringLiteral("CapLog.txt"));
+    RunSequence(*this);
+}
+
+void TForm1::StopCapture() {
+    StopSequence();
+}
+
+// A name too long for CurrentFilePath leaves it empty rather than cut: opening the empty name
+// fails and says so. StartCapture refuses such captures, so only a direct call meets this.
+void TForm1::BuildFilePath() {
+    const QString name = FileName(ComboBox5->currentText(), CaptureStamp, FileIndex);
+    const QByteArray bytes = name.toUtf8();
+    const qsizetype length = bytes.size() <= kPathCapacity ? bytes.size() : 0;
+    std::copy_n(bytes.constData(), length, CurrentFilePath.begin());
+    CurrentFilePath[static_cast<std::size_t>(length)] = '\0';
+    Label4->setText(name);
+    Label4->adjustSize();  // the label sizes itself to the name, as the layout's labels do
+    Label4->repaint();
+}
+
+void TForm1::Button8Click() {
+    StartCapture();
+}
+
+void TForm1::Button9Click() {
+    StopCapture();
+}

@@ -1,0 +1,279 @@
+// Starting and stopping a capture on a fake capture service, and the start timer of the
+// automatic run modes.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <clocale>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <utility>
+
+#include "tests/fakes/form_under_test.h"
+
+namespace {
+
+using fakes::FormUnderTest;
+
+constexpr char kLog[] = "CapLog.txt";
+
+// A capture starts in a working directory of its own, holding an old log.
+class CaptureRun : public ::testing::Test {
+  protected:
+    CaptureRun() : previous_(QDir::currentPath()) {
+        std::setlocale(LC_TIME, "C");  // a stamp of known width: 12/06/26_14:03:27
+        QDir::setCurrent(directory_.path());
+        QFile old(QString::fromLatin1(kLog));
+        EXPECT_TRUE(old.open(QIODevice::WriteOnly));
+    }
+    ~CaptureRun() override {
+        platform::SetMessageHook(previousHook_);
+        QDir::setCurrent(previous_);
+    }
+
+    // Runs `during` when the program asks for the capture sequence, as the service would run
+    // the handlers inside that request.
+    void DuringSequence(std::function<void()> during) {
+        previousHook_ = platform::SetMessageHook([this, during](HWND window, UINT message,
+                                                                WPARAM wParam, LPARAM lParam) {
+            const std::optional<LRESULT> answer = previousHook_(window, message, wParam, lParam);
+            if (message == WM_CAP_SEQUENCE_NOFILE) during();
+            return answer;
+        });
+    }
+
+    static bool LogPresent() { return QFile::exists(QString::fromLatin1(kLog)); }
+    std::size_t Sequences() const { return run.capture.Sent(WM_CAP_SEQUENCE_NOFILE).size(); }
+
+    QTemporaryDir directory_;
+    QString previous_;
+    platform::MessageHook previousHook_;
+    FormUnderTest run;
+};
+
+void DirtyRecordingState(TForm1& form) {
+    form.CaptureFrames = 7;
+    form.DriverDropCount = 1;
+    form.DropCount = 2;
+    form.InsertCount = 3;
+    form.DropPending = true;
+    form.InsertPending = true;
+    form.SyncPeriod = 375;
+    form.Drift = 99;
+    form.FileOpen = true;
+    form.FileIndex = 4;
+    form.FrameLimit = 123;
+    form.CurrentFilePath.fill('Z');
+    form.ListBox1->clear();
+    form.ListBox1->addItem(QStringLiteral("old block"));
+}
+
+std::string PathOf(const TForm1& form) {
+    return std::string(form.CurrentFilePath.data(),
+                       strnlen(form.CurrentFilePath.data(), form.CurrentFilePath.size()));
+}
+
+TEST_F(CaptureRun, ResetsTheRunNamesTheFirstFileAndStartsTheSequenceLast) {
+    TForm1& form = run.Create();
+    DirtyRecordingState(form);
+    form.TotalDefect = 55;
+    form.FileVideoFrames = 10;
+    form.FileBytes = 12;
+    form.Panel6->hide();
+    form.Edit1->setText(QStringLiteral("70000"));
+    form.ComboBox5->setEditText(QStringLiteral("C:\\"));
+    run.capture.Clear();
+    bool logGoneDuringCapture = false;
+    DuringSequence([&] { logGoneDuringCapture = !LogPresent() && form.Capturing; });
+
+    form.StartCapture();
+
+    EXPECT_TRUE(logGoneDuringCapture);
+    EXPECT_FALSE(form.Capturing);
+    EXPECT_FALSE(form.Panel6->isHidden());
+    const std::vector<fakes::SentMessage>& sent = run.capture.messages;
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].message, WM_CAP_SET_OVERLAY);
+    EXPECT_EQ(sent[0].wParam, 0u);
+    EXPECT_EQ(sent[1].message, WM_CAP_SEQUENCE_NOFILE);
+    EXPECT_EQ(sent[1].window, form.CaptureWindow);
+    EXPECT_EQ(std::make_pair(sent[1].wParam, sent[1].lParam), std::make_pair(WPARAM{0}, LPARAM{0}));
+    EXPECT_EQ(form.CaptureFrames + form.DriverDropCount + form.DropCount + form.InsertCount, 0u);
+    EXPECT_FALSE(form.DropPending || form.InsertPending || form.FileOpen);
+    EXPECT_EQ(form.SyncPeriod, 250);
+    EXPECT_EQ(form.Drift, 0);
+    EXPECT_EQ(form.FrameLimit, 4464);
+    EXPECT_EQ(form.FileIndex, 0);
+    EXPECT_EQ(form.ListBox1->count(), 0);
+    // Carried over or left to the first frame's open.
+    EXPECT_EQ(form.TotalDefect, 55);
+    EXPECT_EQ(form.FileVideoFrames, 10);
+    EXPECT_EQ(form.FileBytes, 12u);
+
+    const QRegularExpression stamp(QStringLiteral("^\\d\\d/\\d\\d/\\d\\d_\\d\\d:\\d\\d:\\d\\d$"));
+    EXPECT_TRUE(stamp.match(form.CaptureStamp).hasMatch()) << form.CaptureStamp.toStdString();
+    QString name = QStringLiteral("VST_") + form.CaptureStamp + QStringLiteral("_0.avi");
+    name.replace(u'/', u'-').replace(u':', u'-');
+    EXPECT_EQ(PathOf(form), "C:\\" + name.toStdString());
+    EXPECT_EQ(form.Label4->text(), QStringLiteral("C:\\") + name);
+}
+
+TEST_F(CaptureRun, FrameMaxKeepsTheLowSixteenBits) {
+    const struct {
+        const char* text;
+        std::uint16_t limit;
+    } cases[] = {
+        {"24000", 24000}, {"70000", 4464}, {"0", 0},   {"65536", 0},          {"-1", 65535},
+        {"+7", 7},        {"  12", 12},    {"007", 7}, {"2147483647", 65535}, {"-2147483648", 0},
+    };
+    TForm1& form = run.Create();
+    for (const auto& c : cases) {
+        form.Edit1->setText(QString::fromLatin1(c.text));
+        form.StartCapture();
+        EXPECT_EQ(form.FrameLimit, c.limit) << c.text;
+    }
+    EXPECT_EQ(Sequences(), std::size(cases));
+    EXPECT_TRUE(run.boxes.texts.empty());
+}
+
+// The conversion error stops the start after the counters are reset: nothing of the previous
+// capture's file, name or log is touched, and no capture starts.
+TEST_F(CaptureRun, FrameMaxThatIsNoWholeNumberStopsTheStartAfterTheReset) {
+    const char* texts[] = {"",  "abc",        "12a",         "1.5", "12 ", "-",
+                           "+", "2147483648", "-2147483649", "1e3", "٣",   "１２"};
+    TForm1& form = run.Create();
+    for (const char* text : texts) {
+        DirtyRecordingState(form);
+        run.capture.Clear();
+        run.boxes.texts.clear();
+        form.Edit1->setText(QString::fromUtf8(text));
+        form.StartCapture();
+        EXPECT_EQ(run.boxes.texts, std::vector<std::string>{"'" + std::string(text) +
+                                                            "' n'est pas une valeur entière "
+                                                            "correcte"});
+        EXPECT_EQ(run.capture.MessageIds(), std::vector<UINT>{WM_CAP_SET_OVERLAY});
+        EXPECT_EQ(form.CaptureFrames + form.DropCount + form.InsertCount, 0u);
+        EXPECT_EQ(form.SyncPeriod, 250);
+        EXPECT_EQ(form.FrameLimit, 123);
+        EXPECT_TRUE(form.FileOpen);
+        EXPECT_EQ(form.FileIndex, 4);
+        EXPECT_EQ(form.ListBox1->count(), 1);
+        EXPECT_EQ(form.CurrentFilePath[0], 'Z');
+        EXPECT_TRUE(LogPresent());
+    }
+}
+
+TEST_F(CaptureRun, WithoutCaptureWindowEveryStepButTheSequenceRuns) {
+    FormUnderTest noDriver(std::set<int>{});
+    TForm1& form = noDriver.Create();
+    ASSERT_EQ(form.CaptureWindow, nullptr);
+    noDriver.capture.Clear();
+    form.StartCapture();
+    EXPECT_TRUE(noDriver.capture.messages.empty());
+    EXPECT_FALSE(LogPresent());
+    EXPECT_TRUE(PathOf(form).starts_with("VST_"));
+    EXPECT_FALSE(form.Capturing);
+}
+
+// With the C locale's 17-character stamp the first file's name is the destination and 27
+// characters more; the widest file number, 65535, adds four.
+TEST_F(CaptureRun, DestinationTooLongForTheLastPossibleFileIsRefused) {
+    const struct {
+        qsizetype destination;
+        bool starts;
+    } cases[] = {{224, true}, {225, false}};
+    TForm1& form = run.Create();
+    for (const auto& c : cases) {
+        run.capture.Clear();
+        run.boxes.texts.clear();
+        static_cast<void>(QFile(QString::fromLatin1(kLog)).open(QIODevice::WriteOnly));
+        form.ComboBox5->setEditText(QString(c.destination, u'd'));
+        form.StartCapture();
+        EXPECT_EQ(Sequences(), c.starts ? 1u : 0u) << c.destination;
+        EXPECT_EQ(LogPresent(), !c.starts);
+        EXPECT_EQ(PathOf(form).size(), c.starts ? std::size_t(c.destination) + 27 : 0u);
+        const std::vector<std::string> refusal{
+            "Le chemin des fichiers de capture dépasserait 255 caractères : choisissez un "
+            "disque de destination plus court dans les Options ..."};
+        EXPECT_EQ(run.boxes.texts, c.starts ? std::vector<std::string>{} : refusal);
+    }
+}
+
+TEST_F(CaptureRun, CaptureButtonInsideARunningCaptureChangesNothing) {
+    TForm1& form = run.Create();
+    DuringSequence([&form] {
+        form.FileOpen = true;  // the first frame has opened the file
+        form.CaptureFrames = 5;
+        form.Button8->click();
+        EXPECT_TRUE(form.FileOpen);
+        EXPECT_EQ(form.CaptureFrames, 5u);
+        EXPECT_EQ(form.FileIndex, 0);
+    });
+    form.Button8->click();
+    EXPECT_EQ(Sequences(), 1u);
+    form.StartCapture();
+    EXPECT_EQ(Sequences(), 2u) << "a finished capture lets the next one start";
+}
+
+TEST_F(CaptureRun, StopButtonSendsStopToTheCaptureWindowOnly) {
+    TForm1& form = run.Create();
+    run.capture.Clear();
+    form.Button9->click();
+    ASSERT_EQ(run.capture.messages.size(), 1u);
+    EXPECT_EQ(run.capture.messages[0].message, WM_CAP_STOP);
+    EXPECT_EQ(run.capture.messages[0].window, form.CaptureWindow);
+    EXPECT_EQ(run.capture.messages[0].wParam, 0u);
+    EXPECT_EQ(run.capture.messages[0].lParam, 0);
+
+    FormUnderTest noDriver(std::set<int>{});
+    TForm1& unconnected = noDriver.Create();
+    noDriver.capture.Clear();
+    unconnected.StopCapture();
+    EXPECT_TRUE(noDriver.capture.messages.empty());
+}
+
+TEST_F(CaptureRun, AutomaticModesArmTheStartTimerOnceWhenFirstShown) {
+    const struct {
+        const char* mode;
+        bool armed;
+    } cases[] = {{"Capture", true}, {"TV", true}, {"Time", true}, {"", false}, {"capture", false}};
+    for (const auto& c : cases) {
+        TForm1& form = run.Create(QString::fromLatin1(c.mode));
+        EXPECT_FALSE(form.Timer1->isActive());
+        form.show();
+        EXPECT_EQ(form.Timer1->isActive(), c.armed) << c.mode;
+        EXPECT_EQ(form.FrameLimit, 24000);
+        EXPECT_EQ(form.ComboBox4->currentText(), QStringLiteral("25 Images/sec"));
+        form.hide();
+        form.Timer1->stop();
+        form.show();
+        EXPECT_FALSE(form.Timer1->isActive()) << "shown again: no second activation";
+        EXPECT_EQ(form.ComboBox4->count(), 6);
+        EXPECT_EQ(form.ComboBox3->count(), 2);
+        EXPECT_EQ(form.ComboBox2->count(), 3);
+    }
+}
+
+TEST_F(CaptureRun, StartTimerTicksOnceAndStarts) {
+    TForm1& form = run.Create(QStringLiteral("TV"));
+    form.show();
+    run.capture.Clear();
+    QEventLoop loop;
+    QTimer::singleShot(1300, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_FALSE(form.Timer1->isActive());
+    EXPECT_EQ(Sequences(), 1u);
+    EXPECT_FALSE(form.Image1->hasScaledContents());
+}
+
+}  // namespace
