@@ -170,10 +170,60 @@ class TForm1 : public QWidget {
     std::array<char, 256> CurrentFilePath{};
 
     // ---- recording/: AVI output (avi_output.cpp) ----
+    // The AVI service's records are only named here (`struct X*`); avi_output.cpp, where they
+    // are complete, allocates and frees them.
+    struct AviBufferFree {
+        void operator()(struct AVISTREAMINFOA* header) const;
+        void operator()(struct AVICOMPRESSOPTIONS* options) const;
+        void operator()(WAVEFORMATEX* format) const;
+    };
+    // What the recording's file holds; null is "not held", and only what is held is released.
+    struct AviOutputFile {
+        AviOutputFile() = default;
+        AviOutputFile(const AviOutputFile&) = delete;
+        AviOutputFile& operator=(const AviOutputFile&) = delete;
+        ~AviOutputFile();  // a file still open when the window goes is completed, not abandoned
+        void Release();
+
+        struct IAVIFile* File = nullptr;
+        struct IAVIStream* RawVideoStream = nullptr;
+        IAVIStream* CompressedVideoStream = nullptr;
+        IAVIStream* AudioStream = nullptr;
+        std::unique_ptr<AVISTREAMINFOA, AviBufferFree> VideoStreamHeader;
+        std::unique_ptr<AVISTREAMINFOA, AviBufferFree> AudioStreamHeader;
+        std::unique_ptr<AVICOMPRESSOPTIONS, AviBufferFree> CompressOptions;
+        std::unique_ptr<WAVEFORMATEX, AviBufferFree> AudioFormat;
+        bool ServiceStarted = false;  // an AVIFileInit still owed its AVIFileExit
+    };
+    AviOutputFile AviOutput;
+    IAVIStream* VideoTarget = nullptr;  // where frames go; null when the open did not make it
+    std::int32_t LastResult = 0;
+
+    bool ProbeCompressor(char c1, char c2, char c3, char c4);
+    void OpenAviOutput(const char* path, const BYTE* format, std::uint16_t formatSize);
+    void CloseAviOutput();
+    void WriteVideoFrame(const VIDEOHDR& frame);
+    void WriteAudioBuffer(const WAVEHDR& buffer);
+    void ReportError(const QString& text);
 
     // ---- recording/: video stream handler (video_stream.cpp) ----
+    // Made at start-up, released at close. The drawing context is the platform's HDRAWDIB
+    // (platform/drawdib.h), named here without it.
+    struct HDRAWDIB__* DrawDibHandle = nullptr;
+    QImage FrameBitmap;
+    // Image1's own copy of the frame, which the overlay is drawn on; kept from frame to frame so
+    // that showing one reuses its pixels.
+    QPixmap Image1Picture;
+    QFont OverlayFont;
+    QString OverlayText;
+
+    void OpenDisplayObjects();
+    void CloseDisplayObjects();
 
     // ---- recording/: audio and status handlers (audio_status.cpp) ----
+    // Set by a roll-over while the full file, still open, waits for the next frame to replace
+    // it: it takes the sound that comes meanwhile but is not rolled over again.
+    bool FullFileWaiting = false;
 
     // ---- recording/: capture run and capture log (capture_run.cpp) ----
     // CaptureLog is the lines of ListBox1.

@@ -1,0 +1,335 @@
+// The recording's AVI file: a video stream (compressed here, or Motion-JPEG kept as the card
+// delivers it) and a 16-bit PCM stream, written at the positions the recording state keeps.
+//
+// A call into the AVI service that throws (it allocates, and an allocation can fail) is a fault
+// of that call: it gives no result and never leaves here, since everything here runs inside the
+// capture's handlers. Where the open goes on past a fault (the compressed stream's format, the
+// audio stream and its format) the codec message is shown and LastResult keeps its value; any
+// other fault counts as that call's failure, with the message that failure has.
+#include <QLineEdit>
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <new>
+
+#include "app/form1.h"
+#include "platform/avifile.h"
+#include "platform/messages.h"
+
+namespace {
+
+constexpr UINT kRecordingMode = OF_CREATE | OF_WRITE;
+constexpr UINT kProbeMode = OF_CREATE;
+constexpr const char* kProbeFile = "Null.avi";
+constexpr DWORD kFramesPerSecond = 25;
+constexpr DWORD kBestQuality = 100;
+constexpr DWORD kSampleBytes = 4;  // one sample: a stereo pair of 16-bit values
+constexpr DWORD kSampleRate = 44100;
+
+constexpr const char* kOpenFailed = "Erreur d'ouverture fichier ...";
+constexpr const char* kStreamFailed = "Erreur de creation du Stream ...";
+constexpr const char* kCodecMissing =
+    "Codec de compression MPEG1 non present sur votre ordinateur ...";
+constexpr const char* kVideoFormatFailed = "Erreur de formatage du Stream Video ...";
+constexpr const char* kAudioStreamFailed = "Erreur de creation du Stream Audio...";
+constexpr const char* kAudioFormatFailed = "Erreur de formatage du Stream Audio ...";
+
+struct Outcome {
+    HRESULT result = AVIERR_OK;
+    bool faulted = false;
+};
+
+template <typename Call>
+Outcome Attempt(Call call) noexcept {
+    try {
+        return {call(), false};
+    } catch (const std::bad_alloc&) {
+        return {AVIERR_MEMORY, true};
+    } catch (const std::exception&) {
+        return {AVIERR_INTERNAL, true};
+    }
+}
+
+// A fault where the open goes on: the codec message, and the previous result stands.
+void TakeUnlessFaulted(std::int32_t& lastResult, const Outcome& outcome) {
+    if (outcome.faulted) {
+        platform::ShowMessage(kCodecMissing);
+    } else {
+        lastResult = outcome.result;
+    }
+}
+
+void ReleaseFile(PAVIFILE& file) {
+    if (file != nullptr) AVIFileRelease(file);
+    file = nullptr;
+}
+
+void ReleaseStream(PAVISTREAM& stream) {
+    if (stream != nullptr) AVIStreamRelease(stream);
+    stream = nullptr;
+}
+
+DWORD FourCC(const QString& code) {
+    const QByteArray c = code.toLatin1().leftJustified(4, '\0', true);
+    return MAKEFOURCC(c[0], c[1], c[2], c[3]);
+}
+
+// The header at the start of the capture format; a format shorter than one reads as zeros past
+// its end, and the service then refuses it.
+BITMAPINFOHEADER HeaderOf(const BYTE* format, std::uint16_t size) {
+    BITMAPINFOHEADER header{};
+    if (format != nullptr) std::memcpy(&header, format, std::min<std::size_t>(size, sizeof header));
+    return header;
+}
+
+AVISTREAMINFOA VideoStreamInfo(const BITMAPINFOHEADER& format) {
+    AVISTREAMINFOA info{};
+    info.fccType = streamtypeVIDEO;
+    info.dwScale = 1;
+    info.dwRate = kFramesPerSecond;  // whatever rate the capture runs at
+    info.dwSuggestedBufferSize = format.biSizeImage;
+    info.rcFrame = {0, 0, format.biWidth, format.biHeight};
+    return info;
+}
+
+AVISTREAMINFOA ProbeStreamInfo() {
+    AVISTREAMINFOA info{};
+    info.fccType = streamtypeVIDEO;
+    info.dwScale = 1;
+    info.dwRate = kFramesPerSecond;
+    info.rcFrame = {0, 0, 320, 240};
+    info.dwSuggestedBufferSize = 10000;
+    return info;
+}
+
+AVISTREAMINFOA AudioStreamInfo() {
+    AVISTREAMINFOA info{};
+    info.fccType = streamtypeAUDIO;
+    info.dwScale = kSampleBytes;
+    info.dwRate = kSampleRate * kSampleBytes;
+    info.dwQuality = kBestQuality;
+    info.dwSampleSize = kSampleBytes;
+    return info;
+}
+
+// Always 44,100 Hz stereo 16-bit, whatever the capture was set to: the audio time arithmetic
+// counts the same way.
+WAVEFORMATEX RecordedSound() {
+    return {WAVE_FORMAT_PCM, 2, kSampleRate, kSampleRate * kSampleBytes, kSampleBytes, 16, 0};
+}
+
+AVICOMPRESSOPTIONS CompressionOptions(DWORD fourcc) {
+    AVICOMPRESSOPTIONS options{};
+    options.fccHandler = fourcc;
+    options.dwQuality = kBestQuality;
+    return options;
+}
+
+// One chunk appended; nothing is touched when the stream is missing (an open that failed
+// part-way), which reads as the service's answer for no stream.
+HRESULT Append(PAVISTREAM stream, std::int64_t start, LONG samples, void* data, LONG bytes,
+               DWORD flags, LONG& written) noexcept {
+    written = 0;
+    if (stream == nullptr) return AVIERR_BADHANDLE;
+    return Attempt([&] {
+               return AVIStreamWrite(stream, static_cast<LONG>(start), samples, data, bytes, flags,
+                                     nullptr, &written);
+           })
+        .result;
+}
+
+std::int32_t Incremented(std::int32_t count) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(count) + 1u);
+}
+
+void AppendFrame(TForm1& form, const VIDEOHDR& frame) {
+    LONG written = 0;
+    form.LastResult = Append(form.VideoTarget, form.FileVideoFrames, 1, frame.lpData,
+                             static_cast<LONG>(frame.dwBytesUsed), AVIIF_KEYFRAME, written);
+    form.FileBytes += static_cast<std::uint32_t>(written);
+    form.FileVideoFrames = Incremented(form.FileVideoFrames);
+    ++form.CaptureFrames;
+}
+
+// ---- the open, step by step; each answers whether the open goes on ----
+
+bool OpenFile(TForm1& form, const char* path) {
+    TForm1::AviOutputFile& out = form.AviOutput;
+    form.LastResult =
+        Attempt([&] { return AVIFileOpenA(&out.File, path, kRecordingMode, nullptr); }).result;
+    return form.LastResult == AVIERR_OK;
+}
+
+bool CreateVideoStream(TForm1& form, const BITMAPINFOHEADER& format) {
+    TForm1::AviOutputFile& out = form.AviOutput;
+    form.LastResult =
+        Attempt([&] {
+            out.VideoStreamHeader.reset(new AVISTREAMINFOA(VideoStreamInfo(format)));
+            return AVIFileCreateStreamA(out.File, &out.RawVideoStream, out.VideoStreamHeader.get());
+        }).result;
+    return form.LastResult == AVIERR_OK;
+}
+
+// Frames the card delivers as Motion-JPEG are stored as they come: no compressed stream.
+bool MakeVideoTarget(TForm1& form, bool asDelivered) {
+    TForm1::AviOutputFile& out = form.AviOutput;
+    const Outcome made = Attempt([&] {
+        const DWORD fourcc = FourCC(form.CompressorFourCC);
+        out.CompressOptions.reset(new AVICOMPRESSOPTIONS(CompressionOptions(fourcc)));
+        if (asDelivered) return form.LastResult;  // nothing to make: the stream's success stands
+        return AVIMakeCompressedStream(&out.CompressedVideoStream, out.RawVideoStream,
+                                       out.CompressOptions.get(), nullptr);
+    });
+    form.LastResult = made.result;
+    if (form.LastResult != AVIERR_OK) return false;
+    form.VideoTarget = asDelivered ? out.RawVideoStream : out.CompressedVideoStream;
+    return true;
+}
+
+bool FormatVideoStream(TForm1& form, const BYTE* format, std::uint16_t size, bool asDelivered) {
+    PAVISTREAM stream = form.VideoTarget;
+    const Outcome set = Attempt(
+        [&] { return AVIStreamSetFormat(stream, 0, const_cast<BYTE*>(format), LONG{size}); });
+    if (asDelivered) {
+        form.LastResult = set.result;
+    } else {
+        TakeUnlessFaulted(form.LastResult, set);
+    }
+    return form.LastResult == AVIERR_OK;
+}
+
+bool CreateAudioStream(TForm1& form) {
+    TForm1::AviOutputFile& out = form.AviOutput;
+    TakeUnlessFaulted(form.LastResult, Attempt([&] {
+                          out.AudioStreamHeader.reset(new AVISTREAMINFOA(AudioStreamInfo()));
+                          out.AudioFormat.reset(new WAVEFORMATEX(RecordedSound()));
+                          return AVIFileCreateStreamA(out.File, &out.AudioStream,
+                                                      out.AudioStreamHeader.get());
+                      }));
+    return form.LastResult == AVIERR_OK;
+}
+
+// After a fault creating it there is no audio stream to format: the file records picture only.
+bool FormatAudioStream(TForm1& form) {
+    TForm1::AviOutputFile& out = form.AviOutput;
+    if (out.AudioStream == nullptr) return true;
+    TakeUnlessFaulted(form.LastResult, Attempt([&] {
+                          return AVIStreamSetFormat(out.AudioStream, 0, out.AudioFormat.get(),
+                                                    sizeof(WAVEFORMATEX));
+                      }));
+    return form.LastResult == AVIERR_OK;
+}
+
+void Abandon(TForm1& form, const char* text) {
+    form.CloseAviOutput();
+    form.ReportError(QString::fromUtf8(text));
+}
+
+HRESULT ProbeStreams(PAVIFILE& file, PAVISTREAM& raw, PAVISTREAM& compressed, DWORD fourcc,
+                     std::int32_t& lastResult) {
+    lastResult = AVIFileOpenA(&file, kProbeFile, kProbeMode, nullptr);
+    if (lastResult != AVIERR_OK) return lastResult;
+    AVISTREAMINFOA header = ProbeStreamInfo();
+    lastResult = AVIFileCreateStreamA(file, &raw, &header);
+    if (lastResult != AVIERR_OK) return lastResult;
+    AVICOMPRESSOPTIONS options = CompressionOptions(fourcc);
+    lastResult = AVIMakeCompressedStream(&compressed, raw, &options, nullptr);
+    return lastResult;
+}
+
+}  // namespace
+
+void TForm1::AviBufferFree::operator()(AVISTREAMINFOA* header) const {
+    delete header;
+}
+void TForm1::AviBufferFree::operator()(AVICOMPRESSOPTIONS* options) const {
+    delete options;
+}
+void TForm1::AviBufferFree::operator()(WAVEFORMATEX* format) const {
+    delete format;
+}
+
+TForm1::AviOutputFile::~AviOutputFile() {
+    Release();
+}
+
+// The file goes first: it is completed on disk once its last stream has gone too. The
+// compressed stream is released whenever one is held, whatever the capture's format says now.
+void TForm1::AviOutputFile::Release() {
+    ReleaseFile(File);
+    ReleaseStream(RawVideoStream);
+    ReleaseStream(AudioStream);
+    ReleaseStream(CompressedVideoStream);
+    if (ServiceStarted) AVIFileExit();
+    ServiceStarted = false;
+    VideoStreamHeader.reset();
+    AudioStreamHeader.reset();
+    AudioFormat.reset();
+    CompressOptions.reset();
+}
+
+bool TForm1::ProbeCompressor(char c1, char c2, char c3, char c4) {
+    AVIFileInit();
+    PAVIFILE file = nullptr;
+    PAVISTREAM raw = nullptr;
+    PAVISTREAM compressed = nullptr;
+    const Outcome probed = Attempt([&] {
+        return ProbeStreams(file, raw, compressed, MAKEFOURCC(c1, c2, c3, c4), LastResult);
+    });
+    if (probed.faulted) LastResult = probed.result;
+    ReleaseFile(file);
+    ReleaseStream(raw);
+    ReleaseStream(compressed);
+    AVIFileExit();
+    return probed.result == AVIERR_OK;
+}
+
+// A file still held (a roll-over after a single frame) is completed first, never abandoned.
+void TForm1::OpenAviOutput(const char* path, const BYTE* format, std::uint16_t formatSize) {
+    CloseAviOutput();
+    AVIFileInit();
+    AviOutput.ServiceStarted = true;
+    if (!OpenFile(*this, path)) return Abandon(*this, kOpenFailed);
+    if (!CreateVideoStream(*this, HeaderOf(format, formatSize))) {
+        return Abandon(*this, kStreamFailed);
+    }
+    const bool asDelivered = Edit2->text() == QLatin1String("MJPG");
+    if (!MakeVideoTarget(*this, asDelivered)) return platform::ShowMessage(kCodecMissing);
+    if (!FormatVideoStream(*this, format, formatSize, asDelivered)) {
+        return Abandon(*this, kVideoFormatFailed);
+    }
+    if (!CreateAudioStream(*this)) return Abandon(*this, kAudioStreamFailed);
+    if (!FormatAudioStream(*this)) Abandon(*this, kAudioFormatFailed);
+}
+
+void TForm1::CloseAviOutput() {
+    VideoTarget = nullptr;
+    AviOutput.Release();
+}
+
+void TForm1::WriteVideoFrame(const VIDEOHDR& frame) {
+    if (!DropPending) {
+        AppendFrame(*this, frame);
+        if (InsertPending) AppendFrame(*this, frame);
+    }
+    DropPending = false;
+    InsertPending = false;
+}
+
+// Positions and counts are in whole 4-byte samples; a buffer's odd bytes past its last whole
+// sample are left out, since the service refuses a write that ends inside a sample.
+void TForm1::WriteAudioBuffer(const WAVEHDR& buffer) {
+    const DWORD bytes = buffer.dwBytesRecorded;
+    const std::int64_t start = std::int64_t{FileAudioBlocks} * bytes / kSampleBytes;
+    const auto samples = static_cast<LONG>(bytes / kSampleBytes);
+    LONG written = 0;
+    LastResult = Append(AviOutput.AudioStream, start, samples, buffer.lpData,
+                        static_cast<LONG>(static_cast<DWORD>(samples) * kSampleBytes), 0, written);
+    FileAudioBlocks = Incremented(FileAudioBlocks);
+    FileBytes += static_cast<std::uint32_t>(written);
+}
+
+void TForm1::ReportError(const QString& text) {
+    platform::ShowMessage(text.toStdString());
+    MessageBeep(0);
+}

@@ -1,0 +1,553 @@
+// The recording's AVI file, written through the main window and read back by ffprobe and ffmpeg.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "platform/avi_writer.h"
+#include "platform/avifile.h"
+#include "platform/compman_internal.h"
+#include "platform/files.h"
+#include "platform/testcard.h"
+#include "tests/fakes/form_under_test.h"
+
+// Counts allocations, to show that writing a frame or a buffer makes none.
+static long allocations = 0;
+void* operator new(std::size_t size) {
+    ++allocations;
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    ++allocations;
+    return std::malloc(size == 0 ? 1 : size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace {
+
+constexpr int kWidth = 384;
+constexpr int kHeight = 288;
+constexpr DWORD kMjpg = MAKEFOURCC('M', 'J', 'P', 'G');
+const std::string kOpenFailed = "Erreur d'ouverture fichier ...";
+const std::string kCodecMissing = "Codec de compression MPEG1 non present sur votre ordinateur ...";
+const std::string kVideoFormatFailed = "Erreur de formatage du Stream Video ...";
+
+// ---- frames, sound, tools ----
+
+BITMAPINFOHEADER Format(DWORD compression, WORD bits = 24) {
+    BITMAPINFOHEADER format{};
+    format.biSize = sizeof format;
+    format.biWidth = kWidth;
+    format.biHeight = kHeight;
+    format.biPlanes = 1;
+    format.biBitCount = bits;
+    format.biCompression = compression;
+    format.biSizeImage = platform::DibStride(kWidth) * kHeight;
+    return format;
+}
+
+// Test-card frames with picture noise, as an analogue card delivers them.
+std::vector<std::vector<BYTE>> Frames(int count, bool jpeg = false) {
+    platform::TestCardVideo card({kWidth, kHeight, jpeg, 10});
+    std::vector<std::vector<BYTE>> frames;
+    for (int n = 0; n < count; ++n) {
+        const std::span<BYTE> bytes = card.Render(static_cast<std::uint32_t>(n), false);
+        frames.emplace_back(bytes.begin(), bytes.end());
+    }
+    return frames;
+}
+
+// Upright RGB of a bottom-up BGR frame, as ffmpeg decodes it.
+QByteArray Rgb(const std::vector<BYTE>& dib) {
+    QByteArray rgb;
+    for (int y = kHeight - 1; y >= 0; --y)
+        for (int x = 0; x < kWidth; ++x)
+            for (int c = 2; c >= 0; --c)
+                rgb += char(dib[y * platform::DibStride(kWidth) + x * 3 + c]);
+    return rgb;
+}
+
+double Psnr(const QByteArray& a, const QByteArray& b) {
+    double sum = 0;
+    for (qsizetype i = 0; i < a.size(); ++i) sum += std::pow(double(BYTE(a[i])) - BYTE(b[i]), 2);
+    return sum == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * double(a.size()) / sum);
+}
+
+std::vector<char> Sound(int block, DWORD bytes) {
+    std::vector<char> sound(bytes);
+    for (DWORD i = 0; i < bytes; ++i) sound[i] = char((i * 7 + block * 31) & 0xFF);
+    return sound;
+}
+
+std::string Text(const QJsonValue& value) {
+    return value.toString().toStdString();
+}
+
+QByteArray Run(const QStringList& arguments, QByteArray* err = nullptr) {
+    QProcess process;
+    process.start(arguments[0], arguments.mid(1));
+    process.waitForFinished(120000);
+    if (err) *err = process.readAllStandardError();
+    EXPECT_EQ(process.exitCode(), 0) << arguments.join(' ').toStdString();
+    return process.readAllStandardOutput();
+}
+
+QJsonObject Probe(const QString& path, const char* what = "-show_streams") {
+    return QJsonDocument::fromJson(
+               Run({"ffprobe", "-v", "error", "-count_frames", what, "-of", "json", path}))
+        .object();
+}
+
+void ExpectCleanDecode(const QString& path) {
+    QByteArray err;
+    Run({"ffmpeg", "-v", "error", "-xerror", "-i", path, "-f", "null", "-"}, &err);
+    EXPECT_EQ(err.toStdString(), "");
+}
+
+QByteArray Decoded(const QString& path, const QStringList& output) {
+    return Run(QStringList{"ffmpeg", "-v", "error", "-i", path} + output + QStringList{"-"});
+}
+
+std::uint32_t PacketBytes(const QString& path) {
+    std::uint32_t sum = 0;
+    for (const auto& p : Probe(path, "-show_packets")["packets"].toArray())
+        sum += p.toObject()["size"].toString().toUInt();
+    return sum;
+}
+
+// ---- fixture: a main window on a fake capture service, drive T: a folder of its own ----
+
+class AviOutputTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        MapDrive(dir.path());
+        previousFolder = QDir::currentPath();
+        QDir::setCurrent(dir.path());  // the probe leaves its file in the working folder
+        run.Create();
+        form().CompressorFourCC = "MJPG";
+        beeps = platform::MessageBeepCount();
+    }
+    void TearDown() override {
+        run.form.reset();
+        platform::SetAviWriterLimits({});
+        QDir::setCurrent(previousFolder);
+    }
+    void MapDrive(const QString& folder) {
+        run.machine.description.drives['T'] = {DRIVE_FIXED, folder.toStdString()};
+        platform::SetMachine(run.machine.description);
+    }
+    TForm1& form() { return *run.form; }
+    QString Host(const char* name) const { return dir.filePath(name); }
+    void Open(const std::string& path, const BITMAPINFOHEADER& format) {
+        form().OpenAviOutput(path.c_str(), reinterpret_cast<const BYTE*>(&format), sizeof format);
+    }
+    void Write(std::vector<BYTE>& frame, bool drop = false, bool insert = false) {
+        form().DropPending = drop;
+        form().InsertPending = insert;
+        VIDEOHDR header{frame.data(), DWORD(frame.size()), DWORD(frame.size()), 0, 0, 0, {}};
+        form().WriteVideoFrame(header);
+    }
+    void WriteSound(std::vector<char>& sound) {
+        WAVEHDR header{sound.data(), DWORD(sound.size()), DWORD(sound.size()), 0, 0, 0, nullptr, 0};
+        form().WriteAudioBuffer(header);
+    }
+    bool HoldsNothing() {
+        const TForm1::AviOutputFile& out = form().AviOutput;
+        return !out.File && !out.RawVideoStream && !out.CompressedVideoStream && !out.AudioStream &&
+               !out.VideoStreamHeader && !out.AudioStreamHeader && !out.CompressOptions &&
+               !out.AudioFormat && !out.ServiceStarted && !form().VideoTarget;
+    }
+    unsigned NewBeeps() const { return platform::MessageBeepCount() - beeps; }
+
+    QTemporaryDir dir;
+    QString previousFolder;
+    fakes::FormUnderTest run;
+    unsigned beeps = 0;
+};
+
+// ---- files as players see them ----
+
+TEST_F(AviOutputTest, CompressedRecordingHoldsEveryWriteInPlace) {
+    auto frames = Frames(6);
+    Open("T:\\rec.avi", Format(BI_RGB));
+    ASSERT_TRUE(run.boxes.texts.empty());
+    EXPECT_NE(form().AviOutput.CompressedVideoStream, nullptr);
+    EXPECT_EQ(form().VideoTarget, form().AviOutput.CompressedVideoStream);
+    const DWORD B = 7056;
+    std::vector<std::vector<char>> sounds;
+    for (int n = 0; n < 6; ++n) {
+        const std::uint32_t bytesBefore = form().FileBytes;
+        const std::int32_t framesBefore = form().FileVideoFrames;
+        Write(frames[n], n == 4, n == 3);  // 3 doubled, 4 dropped
+        EXPECT_FALSE(form().DropPending || form().InsertPending);
+        if (n == 4) {
+            EXPECT_EQ(form().FileBytes, bytesBefore) << "a dropped frame writes nothing";
+            EXPECT_EQ(form().FileVideoFrames, framesBefore);
+        }
+        sounds.push_back(Sound(n, B));
+        WriteSound(sounds.back());
+        EXPECT_EQ(form().LastResult, 0);
+    }
+    EXPECT_EQ(form().FileVideoFrames, 6);
+    EXPECT_EQ(form().CaptureFrames, 6u);
+    EXPECT_EQ(form().FileAudioBlocks, 6);
+    const std::uint32_t fileBytes = form().FileBytes;
+    form().CloseAviOutput();
+    EXPECT_TRUE(HoldsNothing());
+
+    const QString path = Host("rec.avi");
+    const QJsonArray streams = Probe(path)["streams"].toArray();
+    ASSERT_EQ(streams.size(), 2);
+    const QJsonObject video = streams[0].toObject(), audio = streams[1].toObject();
+    EXPECT_EQ(Text(video["codec_name"]), "mjpeg");
+    EXPECT_EQ(Text(video["codec_tag_string"]), "MJPG");
+    EXPECT_EQ(Text(video["r_frame_rate"]), "25/1");
+    EXPECT_EQ(Text(video["nb_frames"]), "6");
+    EXPECT_EQ(Text(video["nb_read_frames"]), "6");
+    EXPECT_EQ(Text(audio["codec_name"]), "pcm_s16le");
+    EXPECT_EQ(Text(audio["sample_rate"]), "44100");
+    EXPECT_EQ(audio["channels"].toInt(), 2);
+    ExpectCleanDecode(path);
+    EXPECT_EQ(PacketBytes(path), fileBytes) << "FileBytes counts what the service wrote";
+
+    const QByteArray pictures =
+        Decoded(path, {"-map", "0:v", "-f", "rawvideo", "-pix_fmt", "rgb24"});
+    const qsizetype frameBytes = kWidth * kHeight * 3;
+    ASSERT_EQ(pictures.size(), 6 * frameBytes);
+    const int sources[] = {0, 1, 2, 3, 3, 5};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_GE(Psnr(pictures.mid(i * frameBytes, frameBytes), Rgb(frames[sources[i]])), 40)
+            << "position " << i;
+    EXPECT_EQ(pictures.mid(3 * frameBytes, frameBytes), pictures.mid(4 * frameBytes, frameBytes));
+
+    // Buffer k starts at sample k * B / 4: the decoded sound is the buffers end to end.
+    QByteArray expected;
+    for (const auto& s : sounds) expected.append(s.data(), qsizetype(s.size()));
+    EXPECT_EQ(Decoded(path, {"-map", "0:a", "-f", "s16le"}), expected);
+}
+
+TEST_F(AviOutputTest, MotionJpegFromTheCardIsStoredAsDelivered) {
+    form().Edit2->setText("MJPG");
+    auto frames = Frames(3, true);
+    Open("T:\\mjpg.avi", Format(kMjpg));
+    ASSERT_TRUE(run.boxes.texts.empty());
+    EXPECT_EQ(form().AviOutput.CompressedVideoStream, nullptr);
+    EXPECT_EQ(form().VideoTarget, form().AviOutput.RawVideoStream);
+    std::uint32_t jpegBytes = 0;
+    for (auto& frame : frames) {
+        Write(frame);
+        jpegBytes += std::uint32_t(frame.size());
+    }
+    EXPECT_EQ(form().FileBytes, jpegBytes);
+    form().CloseAviOutput();
+    EXPECT_TRUE(HoldsNothing());
+
+    const QJsonArray streams = Probe(Host("mjpg.avi"))["streams"].toArray();
+    ASSERT_EQ(streams.size(), 2);
+    EXPECT_EQ(Text(streams[0].toObject()["codec_tag_string"]), "MJPG");
+    EXPECT_EQ(Text(streams[0].toObject()["nb_read_frames"]), "3");
+    QByteArray delivered;
+    for (auto& frame : frames)
+        delivered.append(reinterpret_cast<char*>(frame.data()), qsizetype(frame.size()));
+    EXPECT_EQ(Decoded(Host("mjpg.avi"), {"-map", "0:v", "-c", "copy", "-f", "mjpeg"}), delivered);
+    ExpectCleanDecode(Host("mjpg.avi"));
+}
+
+// ---- the probe ----
+
+// A compressor under "DIVX" (the platform has none): `throwOnQuery` makes one whose format
+// question fails inside the call.
+class FakeDivx {
+  public:
+    explicit FakeDivx(bool throwOnQuery) {
+        platform::CodecRegistration registration;
+        registration.info.fccHandler = MAKEFOURCC('D', 'I', 'V', 'X');
+        registration.open = [throwOnQuery](UINT) -> std::unique_ptr<platform::VideoCodec> {
+            return std::make_unique<Codec>(throwOnQuery);
+        };
+        previous_ = platform::InstallCodec(registration);
+    }
+    ~FakeDivx() {
+        platform::CodecRegistration none;
+        none.info.fccHandler = MAKEFOURCC('D', 'I', 'V', 'X');
+        platform::InstallCodec(previous_.open ? previous_ : none);
+    }
+
+  private:
+    struct Codec : platform::VideoCodec {
+        explicit Codec(bool t) : throwOnQuery(t) {}
+        LRESULT Message(UINT message, DWORD_PTR, DWORD_PTR) override {
+            if (throwOnQuery && message == ICM_COMPRESS_QUERY) throw std::bad_alloc();
+            return ICERR_UNSUPPORTED;
+        }
+        bool throwOnQuery;
+    };
+    platform::CodecRegistration previous_;
+};
+
+TEST_F(AviOutputTest, ProbeFindsTheCompressorsTheMachineHasAndLeavesItsFile) {
+    QFile::remove("Null.avi");
+    EXPECT_TRUE(form().ProbeCompressor('M', 'J', 'P', 'G'));
+    EXPECT_TRUE(QFile::exists(dir.filePath("Null.avi")));
+    EXPECT_FALSE(form().ProbeCompressor('D', 'I', 'V', 'X'));
+    EXPECT_NE(form().LastResult, 0);
+    {
+        FakeDivx divx(false);
+        EXPECT_TRUE(form().ProbeCompressor('D', 'I', 'V', 'X'));
+    }
+    run.machine.description.codecs = {{"MJPG", false}};
+    platform::SetMachine(run.machine.description);
+    EXPECT_FALSE(form().ProbeCompressor('M', 'J', 'P', 'G'));
+    EXPECT_TRUE(HoldsNothing());
+    EXPECT_TRUE(run.boxes.texts.empty()) << "a probe failure is silent";
+    EXPECT_EQ(NewBeeps(), 0u);
+}
+
+// ---- failures ----
+
+TEST_F(AviOutputTest, FailedOpenReportsReleasesAllAndBeeps) {
+    struct Case {
+        const char* what;
+        std::string path;
+        const BITMAPINFOHEADER* format;
+        std::string message;
+    };
+    const BITMAPINFOHEADER rgb = Format(BI_RGB), eightBits = Format(BI_RGB, 8);
+    const Case cases[] = {
+        {"unwritable path", "T:\\absent\\x.avi", &rgb, kOpenFailed},
+        {"format the compressor refuses", "T:\\8.avi", &eightBits, kVideoFormatFailed},
+        {"no format at all", "T:\\none.avi", nullptr, kVideoFormatFailed}};
+    for (const Case& c : cases) {
+        run.boxes.texts.clear();
+        const unsigned before = platform::MessageBeepCount();
+        form().OpenAviOutput(c.path.c_str(), reinterpret_cast<const BYTE*>(c.format),
+                             c.format ? sizeof(BITMAPINFOHEADER) : 0);
+        EXPECT_EQ(run.boxes.texts, std::vector<std::string>{c.message}) << c.what;
+        EXPECT_EQ(platform::MessageBeepCount() - before, 1u) << c.what;
+        EXPECT_NE(form().LastResult, 0) << c.what;
+        EXPECT_TRUE(HoldsNothing()) << c.what;
+    }
+}
+
+// The open stops at the codec message and keeps the file and its raw stream until the close;
+// writes meanwhile touch no stream, and the counters run on.
+TEST_F(AviOutputTest, MissingCompressorKeepsTheFileUntilClosedAndWritesTouchNothing) {
+    form().CompressorFourCC = "DIVX";
+    Open("T:\\divx.avi", Format(BI_RGB));
+    EXPECT_EQ(run.boxes.texts, std::vector<std::string>{kCodecMissing});
+    EXPECT_EQ(NewBeeps(), 0u);
+    const TForm1::AviOutputFile& out = form().AviOutput;
+    EXPECT_TRUE(out.File && out.RawVideoStream);
+    EXPECT_FALSE(out.CompressedVideoStream || out.AudioStream || form().VideoTarget);
+
+    auto frames = Frames(1);
+    auto sound = Sound(0, 7056);
+    Write(frames[0], false, true);
+    WriteSound(sound);
+    EXPECT_EQ(form().LastResult, AVIERR_BADHANDLE);
+    EXPECT_EQ(form().FileVideoFrames, 2);
+    EXPECT_EQ(form().CaptureFrames, 2u);
+    EXPECT_EQ(form().FileAudioBlocks, 1);
+    EXPECT_EQ(form().FileBytes, 0u);
+    form().CloseAviOutput();
+    EXPECT_TRUE(HoldsNothing());
+    form().CloseAviOutput();  // a second close releases nothing
+    EXPECT_TRUE(HoldsNothing());
+    EXPECT_EQ(run.boxes.texts.size(), 1u);
+}
+
+TEST_F(AviOutputTest, FaultSettingTheCompressedFormatShowsTheCodecMessageAndTheOpenGoesOn) {
+    FakeDivx divx(true);
+    form().CompressorFourCC = "DIVX";
+    Open("T:\\fault.avi", Format(BI_RGB));
+    EXPECT_EQ(run.boxes.texts, std::vector<std::string>{kCodecMissing});
+    EXPECT_EQ(NewBeeps(), 0u);
+    EXPECT_EQ(form().LastResult, 0) << "the previous result stands";
+    EXPECT_NE(form().AviOutput.AudioStream, nullptr);
+    auto frames = Frames(1);
+    Write(frames[0]);
+    EXPECT_NE(form().LastResult, 0) << "a stream without its format takes nothing";
+    form().CloseAviOutput();
+    EXPECT_TRUE(HoldsNothing());
+}
+
+// The AVI 1.0 size limit, lowered so a test reaches it: the refused write adds no bytes and no
+// box, the frame is counted all the same, and the file keeps what went in.
+TEST_F(AviOutputTest, WriteRefusedAtTheSizeLimitIsCountedAndTheFileStaysWhole) {
+    platform::SetAviWriterLimits({1 << 20, true});
+    auto frames = Frames(1);
+    Open("T:\\limit.avi", Format(BI_RGB));
+    std::uint32_t bytesBefore = 0;
+    for (int n = 0; n < 200 && form().LastResult == 0; ++n) {
+        bytesBefore = form().FileBytes;
+        Write(frames[0]);
+    }
+    EXPECT_EQ(form().LastResult, AVIERR_FILEWRITE);
+    EXPECT_EQ(form().FileBytes, bytesBefore);
+    const int accepted = form().FileVideoFrames - 1;
+    EXPECT_GT(accepted, 2);
+    EXPECT_TRUE(run.boxes.texts.empty());
+    EXPECT_EQ(NewBeeps(), 0u);
+    form().CloseAviOutput();
+    const QJsonObject video = Probe(Host("limit.avi"))["streams"].toArray()[0].toObject();
+    EXPECT_EQ(Text(video["nb_read_frames"]), std::to_string(accepted));
+    ExpectCleanDecode(Host("limit.avi"));
+}
+
+// ---- files never abandoned ----
+
+TEST_F(AviOutputTest, FileStillOpenAtTheNextOpenOrWhenTheWindowGoesIsCompleted) {
+    auto frames = Frames(2);
+    Open("T:\\first.avi", Format(BI_RGB));
+    Write(frames[0]);
+    Open("T:\\second.avi", Format(BI_RGB));  // a roll-over after a single frame
+    Write(frames[0]);
+    Write(frames[1]);
+    run.form.reset();
+    for (const auto& [name, count] : {std::pair{"first.avi", "1"}, {"second.avi", "2"}}) {
+        const QJsonObject video = Probe(Host(name))["streams"].toArray()[0].toObject();
+        EXPECT_EQ(Text(video["nb_frames"]), count) << name << ": headers completed";
+        ExpectCleanDecode(Host(name));
+    }
+}
+
+TEST_F(AviOutputTest, WritingAllocatesNothing) {
+    auto frames = Frames(2);
+    auto sound = Sound(0, 7056);
+    Open("T:\\alloc.avi", Format(BI_RGB));
+    Write(frames[0]);  // the first write lays the headers out
+    WriteSound(sound);
+    const long before = allocations;
+    for (int n = 0; n < 60; ++n) {
+        Write(frames[n % 2], n % 7 == 0, n % 5 == 0);
+        WriteSound(sound);
+    }
+    EXPECT_EQ(allocations, before);
+    EXPECT_EQ(form().LastResult, 0);
+}
+
+// Run again as a child (the same test, told by its environment), the process writes until the
+// parent kills it; what it wrote plays.
+TEST_F(AviOutputTest, KilledWhileWritingLeavesAPlayableFile) {
+    if (const char* folder = std::getenv("AVI_OUTPUT_CHILD")) {
+        const pid_t parent = getppid();
+        dir.remove();  // this run's own folder: the parent's is written
+        MapDrive(folder);
+        auto frames = Frames(2);
+        auto sound = Sound(0, 7056);
+        Open("T:\\killed.avi", Format(BI_RGB));
+        for (int n = 1; n < 3000 && getppid() == parent; ++n) {
+            Write(frames[n % 2]);
+            WriteSound(sound);
+            if (n % 25 == 0) std::printf("frames %d\n", n);
+            std::fflush(stdout);
+        }
+        _exit(0);
+    }
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("AVI_OUTPUT_CHILD", dir.path());
+    child.setProcessEnvironment(environment);
+    child.start("/proc/self/exe",
+                {"--gtest_filter=AviOutputTest.KilledWhileWritingLeavesAPlayableFile"});
+    int frames = 0;
+    while (frames < 150 && child.waitForReadyRead(60000))
+        while (child.canReadLine()) std::sscanf(child.readLine().constData(), "frames %d", &frames);
+    ASSERT_GE(frames, 150);
+    child.kill();
+    ASSERT_TRUE(child.waitForFinished(10000));
+    EXPECT_EQ(child.exitStatus(), QProcess::CrashExit);
+    const QJsonArray streams = Probe(Host("killed.avi"))["streams"].toArray();
+    ASSERT_EQ(streams.size(), 2);
+    EXPECT_GE(std::stoi(Text(streams[0].toObject()["nb_read_frames"])), 100);
+    EXPECT_EQ(Text(streams[1].toObject()["codec_name"]), "pcm_s16le");
+    ExpectCleanDecode(Host("killed.avi"));
+}
+
+// ---- a capture on the test card ----
+
+TForm1* recording = nullptr;
+qsizetype wholeSampleBytes = 0;  // of every buffer the capture delivered
+LRESULT OnFrame(HWND, LPVIDEOHDR frame) {
+    recording->WriteVideoFrame(*frame);
+    return 1;
+}
+LRESULT OnSound(HWND, LPWAVEHDR buffer) {
+    recording->WriteAudioBuffer(*buffer);
+    wholeSampleBytes += buffer->dwBytesRecorded / 4 * 4;
+    return 1;
+}
+LRESULT OnStatus(HWND, int, LPCSTR) {
+    return 1;
+}
+
+void CaptureTwoSeconds(HWND window, const WAVEFORMATEX& sound) {
+    SendMessageA(window, WM_CAP_SET_AUDIOFORMAT, sizeof sound, reinterpret_cast<LPARAM>(&sound));
+    CAPTUREPARMS parms{};
+    SendMessageA(window, WM_CAP_GET_SEQUENCE_SETUP, sizeof parms, reinterpret_cast<LPARAM>(&parms));
+    parms.dwRequestMicroSecPerFrame = 40000;
+    parms.fLimitEnabled = TRUE;
+    parms.wTimeLimit = 2;
+    SendMessageA(window, WM_CAP_SET_SEQUENCE_SETUP, sizeof parms, reinterpret_cast<LPARAM>(&parms));
+    SendMessageA(window, WM_CAP_SET_CALLBACK_STATUSA, 0, reinterpret_cast<LPARAM>(&OnStatus));
+    SendMessageA(window, WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, reinterpret_cast<LPARAM>(&OnFrame));
+    SendMessageA(window, WM_CAP_SET_CALLBACK_WAVESTREAM, 0, reinterpret_cast<LPARAM>(&OnSound));
+    SendMessageA(window, WM_CAP_SEQUENCE_NOFILE, 0, 0);
+}
+
+// Half a second of 22,050 Hz mono is 22,050 bytes: whole 4-byte samples go in, the odd two
+// bytes are left out, and the track still says 44,100 Hz stereo.
+TEST(AviOutputCapture, TrackIsDeclared44100StereoWhateverTheCaptureSoundIs) {
+    QTemporaryDir dir;
+    fakes::FakeMachine machine;
+    machine.description.user.virtualClock = true;
+    machine.description.drives['T'] = {DRIVE_FIXED, dir.path().toStdString()};
+    platform::SetMachine(machine.description);
+    fakes::MessageRecorder boxes;
+    const QString previousFolder = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    TForm1 form(QStringList{"vistrel"});
+    recording = &form;
+    form.CompressorFourCC = "MJPG";
+    form.OpenAviOutput("T:\\card.avi", form.CaptureFormat.data(), form.CaptureFormatSize);
+    CaptureTwoSeconds(form.CaptureWindow, {WAVE_FORMAT_PCM, 1, 22050, 44100, 2, 16, 0});
+    EXPECT_EQ(form.LastResult, 0);
+    const std::int32_t written = form.FileVideoFrames;
+    const std::int32_t buffers = form.FileAudioBlocks;
+    const std::uint32_t fileBytes = form.FileBytes;
+    form.CloseAviOutput();
+    QDir::setCurrent(previousFolder);
+
+    const QString path = dir.filePath("card.avi");
+    const QJsonArray streams = Probe(path)["streams"].toArray();
+    ASSERT_EQ(streams.size(), 2);
+    EXPECT_GE(written, 50);
+    EXPECT_EQ(Text(streams[0].toObject()["nb_read_frames"]), std::to_string(written));
+    EXPECT_EQ(Text(streams[1].toObject()["sample_rate"]), "44100");
+    EXPECT_EQ(streams[1].toObject()["channels"].toInt(), 2);
+    EXPECT_GE(buffers, 4);
+    EXPECT_GE(wholeSampleBytes, 4 * 22048);
+    EXPECT_EQ(Decoded(path, {"-map", "0:a", "-f", "s16le"}).size(), wholeSampleBytes);
+    EXPECT_EQ(PacketBytes(path), fileBytes);
+    ExpectCleanDecode(path);
+    EXPECT_TRUE(boxes.texts.empty());
+}
+
+}  // namespace
