@@ -11,6 +11,7 @@
 
 #include "app/form1.h"
 #include "platform/display.h"
+#include "recording/handlers.h"
 #include "settings/settings_file.h"
 
 namespace {
@@ -92,6 +93,7 @@ void TForm1::FormCreate() {
         return;
     }
     ShowLivePicture();
+    OpenDisplayObjects();
 }
 
 void TForm1::PrepareDisplayForRunMode() {
@@ -111,8 +113,7 @@ void TForm1::PrepareDisplayForRunMode() {
 
 // False when the driver accepts neither picture size: start-up ends there, window left usable.
 bool TForm1::PrepareCaptureFormat() {
-    // The recording handlers do not exist yet; registering none keeps the message order.
-    RegisterHandlers(nullptr, nullptr, nullptr);
+    RegisterHandlers(StatusHandler, VideoStreamHandler, AudioStreamHandler);
     ReadVideoFormat();
     if (CaptureWindow == nullptr) return true;
     NameCompression();

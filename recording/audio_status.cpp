@@ -1,0 +1,109 @@
+// The sound side of a capture and its end: every audio buffer is written and measured against
+// the video of the same file, a full file is handed over to the next one, and the end of the
+// capture closes the last file and the log.
+#include <QLabel>
+#include <QLineEdit>
+#include <algorithm>
+#include <cstdlib>
+
+#include "app/form1.h"
+#include "recording/handlers.h"
+
+namespace {
+
+// FileBytes div 1024 at which a file is full: 2,099,200,000 bytes, under the 2 GiB that AVI 1.0
+// readers take, with room left for the headers and the index.
+constexpr std::uint32_t kFullFileKiB = 2'050'000;
+constexpr std::size_t kClearedPathBytes = 255;
+
+void MeasureDrift(TForm1& form, std::uint32_t bytesRecorded) {
+    form.VideoTimeMs = VideoTimeOf(form.FileVideoFrames);
+    form.AudioTimeMs = AudioTimeOf(form.FileAudioBlocks, bytesRecorded);
+    form.Drift = static_cast<std::int32_t>(std::int64_t{form.VideoTimeMs} - form.AudioTimeMs);
+}
+
+// The full file stays open: the next frame pays back its drift and replaces it by the file
+// named here. Its log block is written now, while CurrentFilePath still names it.
+void RollOver(TForm1& form) {
+    form.TotalDefect =
+        static_cast<std::int32_t>(form.TotalDefect + std::llabs(std::int64_t{form.Drift}));
+    form.AppendLogBlock();
+    std::fill_n(form.CurrentFilePath.begin(), kClearedPathBytes, '\0');
+    ++form.FileIndex;
+    form.BuildFilePath();
+    form.FileOpen = false;
+    form.FullFileWaiting = true;
+}
+
+// Until the first frame of a capture opens its file there is nothing to write the sound to,
+// and the per-file counters are still the previous capture's: such a buffer is let go
+// untouched, so that it can neither start a roll-over nor leave a drift the first frame would
+// act on. Once a file is full, the buffers that come before the next frame still go into it
+// and are measured, but that file is not rolled over a second time.
+void RecordAudioBuffer(TForm1& form, const WAVEHDR& buffer) {
+    if (!form.FileOpen && !form.FullFileWaiting) return;
+    form.WriteAudioBuffer(buffer);
+    MeasureDrift(form, buffer.dwBytesRecorded);
+    if (form.FileBytes / 1024 < kFullFileKiB || form.FullFileWaiting) return;
+    RollOver(form);
+}
+
+// A file replaced by a roll-over has its log block already, and the file named after it was
+// never opened: only an open file is logged at the end.
+void FinishLastFile(TForm1& form) {
+    form.CloseAviOutput();
+    form.FileOpen = false;
+    if (!form.FullFileWaiting) form.AppendLogBlock();
+    form.FullFileWaiting = false;
+    form.SaveCaptureLog();
+}
+
+// The automatic modes end the program with the capture. The interactive mode goes back to live
+// display only for a card that delivers Motion-JPEG and a last file short of the frame limit;
+// otherwise the last frame stays on screen.
+void EndCapture(TForm1& form) {
+    if (form.RunMode == QLatin1String("TV")) {
+        form.close();
+        return;
+    }
+    FinishLastFile(form);
+    if (form.RunMode == QLatin1String("Time") || form.RunMode == QLatin1String("Capture")) {
+        form.close();
+        return;
+    }
+    if (form.Edit2->text() == QLatin1String("MJPG") &&
+        form.FileVideoFrames < std::int32_t{form.FrameLimit}) {
+        form.Panel6->hide();
+        form.StartLiveDisplay();
+    }
+}
+
+}  // namespace
+
+LRESULT AudioStreamHandler(HWND, LPWAVEHDR buffer) {
+    if (Form1 != nullptr && buffer != nullptr) RecordAudioBuffer(*Form1, *buffer);
+    return 1;
+}
+
+// Every other status, the start of the capture included, is only news.
+LRESULT StatusHandler(HWND, int status, LPCSTR) {
+    if (status == IDS_CAP_END && Form1 != nullptr) EndCapture(*Form1);
+    return 1;
+}
+
+// Each step is rounded to long double before the next, as the drift figures are defined.
+std::int32_t VideoTimeOf(std::int32_t frames) {
+    long double ms = static_cast<long double>(frames);
+    ms /= 25.0L;
+    ms *= 1000.0L;
+    return static_cast<std::int32_t>(static_cast<std::int64_t>(ms));
+}
+
+std::int32_t AudioTimeOf(std::int32_t blocks, std::uint32_t bytesRecorded) {
+    const std::int64_t bytes = std::int64_t{blocks} * std::int64_t{bytesRecorded};
+    long double ms = static_cast<long double>(bytes);
+    ms /= 4.0L;
+    ms /= 441.0L;
+    ms *= 10.0L;
+    return static_cast<std::int32_t>(static_cast<std::int64_t>(ms));
+}

@@ -1,0 +1,372 @@
+// The video stream handler: what each run mode shows, and how frames are recorded — the open
+// step with its extra frame, the drift checks and their period.
+#include <QClipboard>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPixmap>
+#include <QRegularExpression>
+#include <functional>
+
+#include "platform/display.h"
+#include "platform/machine.h"
+#include "tests/recording/recording_fixture.h"
+
+namespace {
+
+using recording_test::Recording;
+
+TEST(ScreenArithmetic, TextPlaceAndFontSizeGrowWithTheScreenTruncated) {
+    struct Case {
+        std::uint16_t width;
+        int left;
+        int points;
+    };
+    const Case cases[] = {
+        {800, 30, 20}, {1024, 38, 25}, {1280, 48, 32}, {1680, 62, 42}, {1920, 72, 48},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.width);
+        EXPECT_EQ(ScaledToScreen(c.width, 30), c.left);
+        EXPECT_EQ(ScaledToScreen(c.width, 20), c.points);
+    }
+}
+
+TEST(VideoStream, FirstFrameOpensTheFirstFileAndWritesAtPositionZero) {
+    Recording rec;
+    rec.StartCapture();
+    const std::string first = rec.Path();
+    EXPECT_EQ(rec.Frame(), 1);
+    EXPECT_TRUE(rec.form.FileOpen);
+    EXPECT_EQ(rec.form.FileVideoFrames, 1);
+    EXPECT_EQ(rec.form.CaptureFrames, 1u);
+    EXPECT_EQ(rec.form.FileBytes, sizeof(rec.frameBytes));
+    EXPECT_EQ(rec.form.DropCount + rec.form.InsertCount, 0u) << "StartCapture's drift is 0";
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(first)));
+    EXPECT_TRUE(rec.run.boxes.texts.empty());
+}
+
+// The check runs on the first frame of a file, where the count is 0.
+TEST(VideoStream, DriftOfAWholeFrameEitherWayIsCorrectedAndLessIsNot) {
+    struct Case {
+        std::int32_t drift;
+        std::int32_t frames;
+        std::uint32_t drops;
+        std::uint32_t inserts;
+    };
+    const Case cases[] = {
+        {40, 0, 1, 0}, {39, 1, 0, 0}, {-39, 1, 0, 0}, {-40, 2, 0, 1}, {400, 0, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.drift);
+        Recording rec;
+        rec.StartCapture();
+        rec.form.Drift = c.drift;
+        rec.Frame();
+        EXPECT_EQ(rec.form.FileVideoFrames, c.frames);
+        EXPECT_EQ(rec.form.CaptureFrames, static_cast<std::uint32_t>(c.frames));
+        EXPECT_EQ(rec.form.DropCount, c.drops);
+        EXPECT_EQ(rec.form.InsertCount, c.inserts);
+        EXPECT_FALSE(rec.form.DropPending || rec.form.InsertPending) << "lives one frame only";
+    }
+}
+
+TEST(VideoStream, DropsRepeatWhileTheDriftStaysAtAFrame) {
+    Recording rec;
+    rec.StartCapture();
+    rec.Frame();
+    rec.form.FileVideoFrames = 250;
+    rec.form.Drift = 45;
+    rec.Frames(3);
+    EXPECT_EQ(rec.form.FileVideoFrames, 250);
+    EXPECT_EQ(rec.form.DropCount, 3u);
+    rec.form.Drift = 10;  // as the next audio buffer would leave it
+    rec.Frame();
+    EXPECT_EQ(rec.form.FileVideoFrames, 251);
+    EXPECT_EQ(rec.form.DropCount, 3u);
+}
+
+TEST(VideoStream, AnInsertionStepsOverTheMultipleAndTheNextCheckIsAtTheNextOne) {
+    Recording rec;
+    rec.StartCapture();
+    rec.Frame();
+    rec.form.FileVideoFrames = 250;
+    rec.form.Drift = -40;
+    rec.Frame();
+    EXPECT_EQ(rec.form.FileVideoFrames, 252);
+    EXPECT_EQ(rec.form.InsertCount, 1u);
+    rec.form.FileVideoFrames = 499;
+    rec.Frame();
+    EXPECT_EQ(rec.form.FileVideoFrames, 500);
+    EXPECT_EQ(rec.form.InsertCount, 1u);
+    rec.Frame();
+    EXPECT_EQ(rec.form.FileVideoFrames, 502);
+    EXPECT_EQ(rec.form.InsertCount, 2u);
+}
+
+// Rolls the open file over the way the audio handler does, with the audio level with the video,
+// so that the first check of the next file has nothing to correct.
+void RollOver(Recording& rec) {
+    rec.form.FileBytes = recording_test::kFullFileBytes;
+    rec.Audio(4);
+    ASSERT_FALSE(rec.form.FileOpen);
+    rec.form.Drift = 0;
+}
+
+TEST(VideoStream, FromFrame750TheCheckPeriodIs375ForTheRestOfTheCapture) {
+    Recording rec;
+    rec.StartCapture();
+    rec.Frame();
+    rec.form.FileVideoFrames = 750;
+    rec.Frame();
+    EXPECT_EQ(rec.form.SyncPeriod, 375);
+    RollOver(rec);
+    rec.Frame();  // the second file
+    EXPECT_EQ(rec.form.SyncPeriod, 375);
+    rec.form.Drift = 40;
+    const std::int32_t notChecked[] = {250, 500, 376};
+    for (std::int32_t frames : notChecked) {
+        rec.form.FileVideoFrames = frames;
+        rec.Frame();
+        EXPECT_EQ(rec.form.FileVideoFrames, frames + 1) << frames;
+    }
+    const std::int32_t checked[] = {375, 750, 1125};
+    for (std::int32_t frames : checked) {
+        rec.form.FileVideoFrames = frames;
+        rec.Frame();
+        EXPECT_EQ(rec.form.FileVideoFrames, frames) << frames;
+    }
+    EXPECT_EQ(rec.form.DropCount, 3u);
+}
+
+// A full file is paid back at most one frame of its drift before it is closed.
+TEST(VideoStream, TheFullFileGetsOneExtraFrameOnceItsDefectReachesAFrame) {
+    struct Case {
+        std::int32_t defect;
+        std::uint32_t extra;
+        std::int32_t left;
+    };
+    const Case cases[] = {{39, 0, 39}, {40, 1, 0}, {95, 1, 55}, {-40, 0, -40}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.defect);
+        Recording rec;
+        rec.StartCapture();
+        rec.Frames(2);
+        RollOver(rec);
+        rec.form.TotalDefect = c.defect;
+        rec.form.DropPending = true;  // a stale flag is no reason to leave the extra frame out
+        rec.Frame();
+        EXPECT_EQ(rec.form.CaptureFrames, 3 + c.extra);
+        EXPECT_EQ(rec.form.TotalDefect, c.left);
+        EXPECT_EQ(rec.form.FileVideoFrames, 1) << "the new file starts from its first frame";
+        EXPECT_TRUE(rec.form.FileOpen);
+    }
+}
+
+TEST(VideoStream, OnlyMoreThanOneFrameCountsAsAFileToFinish) {
+    for (std::uint32_t written : {1u, 2u}) {
+        SCOPED_TRACE(written);
+        Recording rec;
+        rec.StartCapture();
+        rec.Frames(static_cast<int>(written));
+        rec.form.FileOpen = false;
+        rec.form.TotalDefect = 50;
+        rec.Frame();
+        EXPECT_EQ(rec.form.TotalDefect, written == 1 ? 50 : 10);
+        EXPECT_EQ(rec.form.CaptureFrames, written == 1 ? 2u : 4u);
+    }
+}
+
+TEST(VideoStream, TimeModeBlinksTheTileEvery50FramesAndRecords) {
+    Recording rec(QStringLiteral("Time"));
+    const auto tile = [&rec] { return rec.form.Panel7->palette().color(QPalette::Window); };
+    ASSERT_EQ(tile(), QColor(Qt::red));
+    rec.StartCapture();
+    rec.Frame();
+    EXPECT_EQ(tile(), QColor(Qt::green));
+    rec.Frame();
+    EXPECT_EQ(tile(), QColor(Qt::green));
+    rec.form.FileVideoFrames = 50;
+    rec.Frame();
+    EXPECT_EQ(tile(), QColor(Qt::red));
+    EXPECT_EQ(rec.form.CaptureFrames, 3u);
+}
+
+// ---- what is shown ----
+
+bool IsGreen(QRgb pixel) {
+    return qGreen(pixel) > 200 && qRed(pixel) < 100 && qBlue(pixel) < 100;
+}
+
+// Green pixels in a rectangle of an image.
+int GreenIn(const QImage& image, const QRect& area) {
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) count += IsGreen(image.pixel(x, y));
+    }
+    return count;
+}
+
+QImage Shown(const TForm1& form) {
+    return form.Image1->pixmap().toImage();
+}
+
+TEST(StatusLine, ShowsTheCountersAsThePreviousFrameLeftThem) {
+    Recording rec;
+    rec.StartCapture();
+    rec.Frame();
+    rec.form.CaptureFrames = 18125;
+    rec.form.FileVideoFrames = 18125;
+    rec.form.DropCount = 3;
+    rec.form.InsertCount = 1;
+    rec.form.Drift = 12;
+    rec.Frame(725'000);
+    const QRegularExpression line(QStringLiteral(
+        R"(^\d\d:\d\d:\d\d - 00:12:05 - 0018125/18125/00 - 000/003/001 - \(012\)$)"));
+    EXPECT_TRUE(line.match(rec.form.OverlayText).hasMatch()) << rec.form.OverlayText.toStdString();
+    EXPECT_EQ(rec.form.CaptureFrames, 18126u);
+}
+
+// Signed values below zero carry a minus ahead of their zeros; unsigned ones are never negative.
+TEST(StatusLine, SignsAndWidthsOfEachPiece) {
+    struct Case {
+        std::function<void(TForm1&)> set;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {[](TForm1& f) { f.TotalDefect = -12; }, "0000001/00001/00 - -012/000/000 - (000)"},
+        {[](TForm1& f) { f.Drift = -5; }, "0000001/00001/00 - 000/000/000 - (-005)"},
+        {[](TForm1& f) { f.FileVideoFrames = -3; }, "0000001/-00003/00 - 000/000/000 - (000)"},
+        {[](TForm1& f) { f.FileIndex = 65535; }, "0000001/00001/65535 - 000/000/000 - (000)"},
+        {[](TForm1& f) { f.CaptureFrames = 4294967295u; },
+         "4294967295/00001/00 - 000/000/000 - (000)"},
+        {[](TForm1& f) { f.DropCount = 3000000000u; },
+         "0000001/00001/00 - 000/3000000000/000 - (000)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shown);
+        Recording rec;
+        rec.StartCapture();
+        rec.Frame();
+        c.set(rec.form);
+        rec.Frame(0);
+        EXPECT_TRUE(rec.form.OverlayText.endsWith(QString::fromLatin1(c.shown)))
+            << rec.form.OverlayText.toStdString();
+    }
+}
+
+TEST(StatusLine, DrawnGreenOnACopyCentredOnTheBottomEdge) {
+    Recording rec(Recording::RgbCard{}, QStringLiteral("Capture"));
+    rec.StartCapture();
+    rec.Frame(725'000);
+    const QImage shown = Shown(rec.form);
+    ASSERT_EQ(shown.size(), QSize(384, 288));
+    EXPECT_EQ(shown.pixel(0, 0), qRgb(0x80, 0x80, 0x80)) << "the frame itself is shown";
+    const int lineHeight = QFontMetrics(rec.form.OverlayFont, &rec.form.Image1Picture).height();
+    EXPECT_GT(GreenIn(shown, QRect(0, 288 - lineHeight, 384, lineHeight)), 50);
+    EXPECT_EQ(GreenIn(shown, QRect(0, 0, 384, 288 - lineHeight)), 0);
+    const int left = GreenIn(shown, QRect(0, 288 - lineHeight, 192, lineHeight));
+    const int right = GreenIn(shown, QRect(192, 288 - lineHeight, 192, lineHeight));
+    EXPECT_NEAR(left, right, (left + right) / 4) << "centred";
+    EXPECT_EQ(GreenIn(rec.form.FrameBitmap, rec.form.FrameBitmap.rect()), 0)
+        << "FrameBitmap keeps the bare frame";
+}
+
+TEST(StatusLine, AFrameThatCannotBeDrawnShowsThePreviousPicture) {
+    Recording rec(Recording::RgbCard{}, QString());
+    rec.StartCapture();
+    rec.Frame();
+    rec.rgbFrame.assign(rec.rgbFrame.size(), 0x20);
+    rec.rgbFrame.resize(100);  // shorter than its format says: not read past its end
+    rec.Frame();
+    EXPECT_EQ(Shown(rec.form).pixel(0, 0), qRgb(0x80, 0x80, 0x80));
+    EXPECT_EQ(rec.form.CaptureFrames, 2u) << "and it is recorded all the same";
+}
+
+class TVMode : public ::testing::Test {
+  protected:
+    void TearDown() override { QGuiApplication::clipboard()->clear(); }
+    Recording rec{Recording::RgbCard{}, QStringLiteral("TV")};
+};
+
+TEST_F(TVMode, RecordsNothingAndParksTheCursorOnEveryFrame) {
+    rec.StartCapture();
+    for (int frame = 0; frame < 3; ++frame) {
+        SetCursorPos(10, 10);
+        EXPECT_EQ(rec.Frame(), 1);
+        POINT cursor{};
+        GetCursorPos(&cursor);
+        EXPECT_EQ(cursor.x, 1023) << "pushed beyond the bottom-right corner";
+        EXPECT_EQ(cursor.y, 767);
+    }
+    EXPECT_FALSE(rec.form.FileOpen);
+    EXPECT_EQ(rec.form.CaptureFrames, 0u);
+    EXPECT_EQ(rec.form.FileVideoFrames, 0);
+    EXPECT_TRUE(QDir::current().entryList({QStringLiteral("*.avi")}).isEmpty());
+}
+
+TEST_F(TVMode, StretchesTheFrameToTheScreenWithTheTimeAtTheBottomLeft) {
+    rec.StartCapture();
+    rec.Frame();
+    const QImage shown = Shown(rec.form);
+    ASSERT_EQ(shown.size(), QSize(1024, 768));
+    EXPECT_EQ(shown.pixel(1023, 767), qRgb(0x80, 0x80, 0x80));
+    const QFontMetrics metrics(rec.form.OverlayFont, &rec.form.Image1Picture);
+    const QRect text = QRect(38, 768 - metrics.height() - 10,
+                             metrics.horizontalAdvance(rec.form.OverlayText), metrics.height())
+                           .adjusted(-2, -2, 2, 2);  // strokes may reach past the advance
+    EXPECT_GT(GreenIn(shown, text), 50);
+    EXPECT_EQ(GreenIn(shown, shown.rect()), GreenIn(shown, text)) << "nowhere else";
+    EXPECT_EQ(rec.form.OverlayFont.pointSize(), 25);
+}
+
+TEST_F(TVMode, InsetsTheClipboardBitmapAtItsOwnSizeInTheBottomRightCorner) {
+    QImage bitmap(40, 30, QImage::Format_RGB32);
+    bitmap.fill(Qt::blue);
+    QGuiApplication::clipboard()->setImage(bitmap);
+    rec.StartCapture();
+    rec.Frames(2);
+    const QImage shown = Shown(rec.form);
+    EXPECT_EQ(shown.pixel(1023, 767), qRgb(0, 0, 255));
+    EXPECT_EQ(shown.pixel(1024 - 40, 768 - 30), qRgb(0, 0, 255));
+    EXPECT_EQ(shown.pixel(1024 - 41, 767), qRgb(0x80, 0x80, 0x80));
+    EXPECT_EQ(shown.pixel(1023, 768 - 31), qRgb(0x80, 0x80, 0x80));
+    EXPECT_EQ(rec.form.FrameBitmap.pixel(1023, 767), qRgb(0x80, 0x80, 0x80));
+}
+
+TEST_F(TVMode, AClipboardWithoutAPictureChangesNothing) {
+    QGuiApplication::clipboard()->setText(QStringLiteral("pas une image"));
+    rec.StartCapture();
+    EXPECT_EQ(rec.Frame(), 1);
+    EXPECT_EQ(Shown(rec.form).pixel(1023, 767), qRgb(0x80, 0x80, 0x80));
+}
+
+// The whole loop on the platform's test card: a card whose picture runs 5% fast against its
+// sound is held in step by dropped frames, where uncorrected it would end 1.5 s ahead.
+TEST(OnTheTestCard, DroppedFramesKeepAFastCardInStepWithItsSound) {
+    recording_test::WorkingDirectory directory;
+    fakes::MessageRecorder boxes;
+    fakes::FakeMachine machine;
+    machine.description.drivers[0]->skewPpm = 50'000;
+    machine.description.user.virtualClock = true;
+    machine.description.user.escapeAfterMs = 30'000;
+    platform::SetMachine(machine.description);
+    TForm1 form({QStringLiteral("vistrel")});
+    form.CompressorFourCC = QStringLiteral("MJPG");
+    form.ComboBox4->setEditText(QStringLiteral("25 Images/sec"));
+    form.ComboBox2->setEditText(QStringLiteral("44100 Hz"));
+    form.ComboBox3->setEditText(QStringLiteral("Stéréo"));
+    form.ApplyCaptureParameters();
+
+    form.StartCapture();
+    EXPECT_EQ(form.AudioTimeMs, 30'000);
+    EXPECT_LT(std::abs(form.Drift), 600);
+    EXPECT_GT(form.DropCount, 20u);
+    EXPECT_EQ(form.InsertCount, 0u);
+    EXPECT_EQ(form.CaptureFrames, static_cast<std::uint32_t>(form.FileVideoFrames));
+    EXPECT_EQ(form.ListBox1->count(), recording_test::kLogBlockLines);
+    EXPECT_TRUE(QFile::exists(QStringLiteral("CapLog.txt")));
+    EXPECT_TRUE(boxes.texts.empty());
+}
+
+}  // namespace
