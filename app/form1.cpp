@@ -282,6 +282,7 @@ void TForm1::ConnectHandlers() {
     connect(Button8, &QPushButton::clicked, this, &TForm1::Button8Click);
     connect(Button9, &QPushButton::clicked, this, &TForm1::Button9Click);
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
     // The user either picks a driver from the list or types into its edit field.
     connect(ComboBox1, &QComboBox::activated, this, &TForm1::ComboBox1Change);
     connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this, &TForm1::ComboBox1Change);

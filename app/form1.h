@@ -241,6 +241,7 @@ class TForm1 : public QWidget {
     // Start-up's activation and the start timer (app/startup.cpp).
     void FormActivate();
     void Timer1Timer();
+    void Timer2Timer();
     // Set while StartCapture is inside the capture: the service keeps the buttons alive then.
     bool Capturing = false;
 

@@ -11,6 +11,7 @@
 
 #include "app/form1.h"
 #include "platform/display.h"
+#include "platform/messages.h"
 #include "recording/handlers.h"
 #include "settings/settings_file.h"
 
@@ -72,6 +73,24 @@ void ApplySavedOptions(TForm1& form) {
     form.CheckBox1->setChecked(ReadSettingLine(path, 9) == "1");
 }
 
+// Motion-JPEG, else DivX: the compressor every recording of this run will use.
+bool ChooseCompressor(TForm1& form) {
+    form.CompressorFourCC = QStringLiteral("MJPG");
+    form.CodecAvailable = form.ProbeCompressor('M', 'J', 'P', 'G');
+    if (!form.CodecAvailable) {
+        form.CompressorFourCC = QStringLiteral("DIVX");
+        form.CodecAvailable = form.ProbeCompressor('D', 'I', 'V', 'X');
+    }
+    if (!form.CodecAvailable) {
+        platform::ShowMessage(
+            "Codec de compression \"MPEG1\" ou \"DIVX\" non present sur votre ordinateur ...");
+        form.close();
+        return false;
+    }
+    form.Edit3->setText(form.CompressorFourCC);
+    return true;
+}
+
 }  // namespace
 
 bool TForm1::IsFullScreenMode() const {
@@ -80,6 +99,7 @@ bool TForm1::IsFullScreenMode() const {
 
 void TForm1::FormCreate() {
     new FirstShowWatcher(this);
+    if (!ChooseCompressor(*this)) return;
     RunMode = Arguments.value(1);
     StartupFailed = false;
     PrepareDisplayForRunMode();
@@ -144,6 +164,7 @@ void TForm1::ReleaseCaptureWindow() {
     }
     CaptureFormat.clear();
     CaptureFormat.shrink_to_fit();
+    CloseDisplayObjects();
     DisconnectDriver(DriverIndex);
 }
 
@@ -152,9 +173,14 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-// The steps a capture needs, in their final order; the compressor check (a window shrunk to
-// nothing and closed by Timer2) comes first once the probe runs at creation.
+// The steps a capture needs, in their final order. Without a compressor the program cannot
+// record: the window shrinks to nothing and Timer2 closes it a second later.
 void TForm1::FormActivate() {
+    if (!CodecAvailable) {
+        resize(0, 0);
+        Timer2->start();
+        return;
+    }
     DriverIndex = 0;
     AudioChannels = 2;
     AudioRate = 44100;
@@ -169,6 +195,11 @@ void TForm1::FormActivate() {
         repaint();
         Timer1->start();
     }
+}
+
+void TForm1::Timer2Timer() {
+    Timer2->stop();
+    close();
 }
 
 void TForm1::Timer1Timer() {

@@ -111,6 +111,8 @@ void TForm1::StartCapture() {
     ResetCaptureCounters(*this);
     if (!TakeFrameLimit()) return;
     FileOpen = false;
+    // A capture that ended without its end status may have left a full file waiting.
+    FullFileWaiting = false;
     ListBox1->clear();
     ClearFilePath(*this);
     CaptureStamp = recording::ShortDateNow() + u'_' + recording::LongTimeNow();

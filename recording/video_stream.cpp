@@ -34,6 +34,10 @@ void OpenNextFile(TForm1& form, const VIDEOHDR& frame) {
     form.FileVideoFrames = 0;
     form.FileAudioBlocks = 0;
     form.FileBytes = 0;
+    // The full file's drift was booked into TotalDefect at the roll-over; acting on it again here
+    // would drop the new file's first frames until its first sound arrives, and leave the new
+    // file out of step by that much.
+    form.Drift = 0;
     form.DropPending = false;
     form.InsertPending = false;
     form.FullFileWaiting = false;

@@ -60,7 +60,7 @@ const ControlCase kControls[] = {
     {"Button11", "Panel2", QRect(440, 96, 89, 25), "Quitter",
      "* Arreter la capture ou en appuyant sur la touche \"Echap\".", true},
     {"Edit2", "Panel2", QRect(424, 40, 57, 21), "bi_RGB", "", true},
-    {"Edit3", "Panel2", QRect(480, 40, 57, 21), "Pas de format", "", true},
+    {"Edit3", "Panel2", QRect(480, 40, 57, 21), "MJPG", "", true},
     {"ListBox1", "Form1", QRect(328, 8, 121, 105), "", "", false},
     {"Panel5", "Form1", QRect(20, 15, 553, 241), "", "", false},
     {"GroupBox1", "Panel5", QRect(8, 8, 537, 225), "Options", "", true},
