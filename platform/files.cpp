@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -188,6 +189,18 @@ std::string WindowsPath(const std::string& hostPath) {
     for (const std::string& name : placement->below)
         if (name.find('\\') != std::string::npos) return {};
     return Join(std::string(1, placement->letter) + ":\\", placement->below, '\\');
+}
+
+int WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return 0;
 }
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/windef.h"
 
@@ -34,6 +35,9 @@ namespace platform {
 // the working directory, "a\b" relative to the working directory; '\' becomes '/', and runs of
 // separators count as one. An unmapped drive letter gives an empty text.
 std::string HostPath(const std::string& windowsPath);
+
+// Writes all of `bytes` to an open descriptor, going on after interruptions; 0 or the errno.
+int WriteAll(int fd, std::string_view bytes);
 
 // The Windows-style path for a host path, through the drive map; empty when no drive holds it.
 std::string WindowsPath(const std::string& hostPath);

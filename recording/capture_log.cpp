@@ -48,25 +48,13 @@ std::string LogBytes(const QListWidget& list) {
     return bytes;
 }
 
-int WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return 0;
-}
-
 // Non-blocking open: a FIFO left under the log's name must not hang the end of the capture.
 int WriteFile(const std::string& hostPath, std::string_view bytes) {
     if (hostPath.empty()) return kNoDrive;
     const int fd = ::open(hostPath.c_str(),
                           O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
     if (fd < 0) return errno;
-    const int error = WriteAll(fd, bytes);
+    const int error = platform::WriteAll(fd, bytes);
     const int closeError = ::close(fd) == 0 ? 0 : errno;
     return error != 0 ? error : closeError;
 }

@@ -82,18 +82,6 @@ FileContents ReadWholeFile(const std::string& hostPath) {
     return contents;
 }
 
-int WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return 0;
-}
-
 std::string Folder(const std::string& hostPath) {
     const std::size_t slash = hostPath.find_last_of('/');
     if (slash == std::string::npos) return ".";
@@ -125,7 +113,7 @@ int WriteTemporary(const std::string& tempPath, std::string_view bytes, const Re
     FileDescriptor fd(::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (fd.get() < 0) return errno;
     if (how.keepMode && ::fchmod(fd.get(), how.mode) != 0) return errno;
-    if (const int error = WriteAll(fd.get(), bytes)) return error;
+    if (const int error = platform::WriteAll(fd.get(), bytes)) return error;
     if (::fsync(fd.get()) != 0) return errno;
     return fd.close();
 }
