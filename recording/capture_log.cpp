@@ -17,11 +17,11 @@
 #include "platform/files.h"
 #include "platform/messages.h"
 #include "recording/locale_clock.h"
+#include "settings/settings_file.h"
 
 namespace {
 
 constexpr char kLogName[] = "CapLog.txt";
-constexpr int kNoDrive = -1;
 
 QString LocaleNow(nl_item format) {
     const std::time_t now = std::time(nullptr);
@@ -50,33 +50,13 @@ std::string LogBytes(const QListWidget& list) {
 
 // Non-blocking open: a FIFO left under the log's name must not hang the end of the capture.
 int WriteFile(const std::string& hostPath, std::string_view bytes) {
-    if (hostPath.empty()) return kNoDrive;
+    if (hostPath.empty()) return kFileNoDrive;
     const int fd = ::open(hostPath.c_str(),
                           O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
     if (fd < 0) return errno;
     const int error = platform::WriteAll(fd, bytes);
     const int closeError = ::close(fd) == 0 ? 0 : errno;
     return error != 0 ? error : closeError;
-}
-
-std::string Reason(int error) {
-    switch (error) {
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return "accès refusé";
-        case ENOSPC:
-        case EDQUOT:
-        case EFBIG:
-            return "disque plein";
-        case EISDIR:
-        case ENXIO:
-            return "ce n'est pas un fichier";
-        case kNoDrive:
-            return "lecteur introuvable";
-        default:
-            return {};
-    }
 }
 
 }  // namespace
@@ -131,7 +111,7 @@ void TForm1::SaveCaptureLog() {
     if (error == 0) return;
     std::string text =
         std::string("Impossible d'enregistrer le journal de capture \"") + kLogName + '"';
-    const std::string reason = Reason(error);
+    const std::string reason = FileErrorReason(error);
     if (!reason.empty()) text += " : " + reason;
     platform::ShowMessage(text + " ...");
 }

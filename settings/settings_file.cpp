@@ -13,11 +13,6 @@
 
 namespace {
 
-// Failures of our own, beside the system's errno values.
-constexpr int kNotAFile = -1;
-constexpr int kLineBreak = -2;
-constexpr int kNoDrive = -3;
-
 // Past this length the executable's path is taken as the platform cut it.
 constexpr std::size_t kLongestPath = 32768;
 
@@ -76,7 +71,7 @@ FileContents ReadWholeFile(const std::string& hostPath) {
     }
     struct stat status {};
     if (::fstat(fd.get(), &status) != 0) return {true, {}, errno};
-    if (!S_ISREG(status.st_mode)) return {true, {}, kNotAFile};
+    if (!S_ISREG(status.st_mode)) return {true, {}, kFileNotRegular};
     FileContents contents{true, {}, 0};
     contents.error = ReadAll(fd.get(), contents.bytes);
     return contents;
@@ -133,34 +128,9 @@ int ReplaceFile(const std::string& hostPath, std::string_view bytes) {
     return 0;
 }
 
-std::string Reason(int error) {
-    switch (error) {
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return "accès refusé";
-        case ENOSPC:
-        case EDQUOT:
-        case EFBIG:
-            return "disque plein";
-        case ENOENT:
-        case ENOTDIR:
-            return "dossier introuvable";
-        case EISDIR:
-        case kNotAFile:
-            return "ce n'est pas un fichier";
-        case kLineBreak:
-            return "un réglage ne peut pas tenir sur plusieurs lignes";
-        case kNoDrive:
-            return "lecteur introuvable";
-        default:
-            return {};
-    }
-}
-
 std::string FailureText(std::string_view action, const std::string& path, int error) {
     std::string text = std::string(action) + " \"" + path + "\"";
-    const std::string reason = Reason(error);
+    const std::string reason = FileErrorReason(error);
     if (!reason.empty()) text += " : " + reason;
     return text + " ...";
 }
@@ -192,8 +162,8 @@ std::string WithLine(const FileContents& file, const std::string& value, WORD li
 
 // A file that exists but cannot be read is never replaced: its other lines would be lost.
 int PutLine(const std::string& hostPath, const std::string& value, WORD line) {
-    if (hostPath.empty()) return kNoDrive;
-    if (value.find_first_of("\r\n") != std::string::npos) return kLineBreak;
+    if (hostPath.empty()) return kFileNoDrive;
+    if (value.find_first_of("\r\n") != std::string::npos) return kFileLineBreak;
     const FileContents file = ReadWholeFile(hostPath);
     if (file.error != 0) return file.error;
     return ReplaceFile(hostPath, WithLine(file, value, line));
@@ -272,4 +242,30 @@ std::string JoinSettingLines(const std::vector<std::string_view>& lines) {
         bytes += "\r\n";
     }
     return bytes;
+}
+
+std::string FileErrorReason(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return "accès refusé";
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+            return "disque plein";
+        case ENOENT:
+        case ENOTDIR:
+            return "dossier introuvable";
+        case EISDIR:
+        case ENXIO:
+        case kFileNotRegular:
+            return "ce n'est pas un fichier";
+        case kFileLineBreak:
+            return "un réglage ne peut pas tenir sur plusieurs lignes";
+        case kFileNoDrive:
+            return "lecteur introuvable";
+        default:
+            return {};
+    }
 }
