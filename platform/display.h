@@ -1,4 +1,5 @@
-// Display settings: the desktop size, mode changes (tested, then applied and stored), the cursor.
+// Display settings: the desktop size, mode changes (tested, then applied and stored), the cursor,
+// and how a top-level window is shown.
 #pragma once
 
 #include "platform/windef.h"
@@ -68,3 +69,13 @@ int GetSystemMetrics(int index);
 
 BOOL GetCursorPos(POINT* point);
 BOOL SetCursorPos(int x, int y);
+
+constexpr int SW_SHOWNORMAL = 1;
+constexpr int SW_SHOWMINNOACTIVE = 7;
+constexpr int SW_RESTORE = 9;
+
+// Shows the top-level window holding `window`: SW_SHOWMINNOACTIVE minimises it and activates
+// nothing else (the window manager, where one runs, picks what gets the focus; with none, the
+// window stays on screen, since nothing could bring it back); SW_SHOWNORMAL and SW_RESTORE show
+// it at its normal size. Other commands change nothing. Returns TRUE when it was visible before.
+BOOL ShowWindow(HWND window, int command);
