@@ -273,6 +273,8 @@ void TForm1::RaiseInTableOrder() {
 }
 
 void TForm1::ConnectHandlers() {
+    connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    connect(Button10, &QPushButton::clicked, this, &TForm1::Button10Click);
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
     connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);

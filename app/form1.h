@@ -245,6 +245,11 @@ class TForm1 : public QWidget {
     // Set while StartCapture is inside the capture: the service keeps the buttons alive then.
     bool Capturing = false;
 
+    // ---- settings/: options panel (options_panel.cpp) ----
+    void Button1Click();
+    void Button10Click();
+    void FillDriveList(QComboBox* list);
+
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
