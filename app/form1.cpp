@@ -65,6 +65,9 @@ QLabel* MakePanel(QWidget* parent, const char* name, QRect place, int bevel) {
     panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
     panel->setLineWidth(bevel);
     panel->setAlignment(Qt::AlignCenter);
+    // Panels are opaque in the window's colour unless given their own: the skin's tiles show
+    // only on the window's free surface.
+    panel->setAutoFillBackground(true);
     return panel;
 }
 
@@ -275,6 +278,7 @@ void TForm1::RaiseInTableOrder() {
 void TForm1::ConnectHandlers() {
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     connect(Button10, &QPushButton::clicked, this, &TForm1::Button10Click);
+    WatchTitleStrip();
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
     connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);

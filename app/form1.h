@@ -16,6 +16,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QPainter;
 class QPushButton;
 class QTimer;
 
@@ -250,9 +251,38 @@ class TForm1 : public QWidget {
     void Button10Click();
     void FillDriveList(QComboBox* list);
 
+    // ---- app/: window skin (skin.cpp) ----
+    // Where a drag started: the cursor's screen position and the window's place then. A cursor
+    // x of -1 is "no drag under way" (X11 screen positions are never negative).
+    struct DragStartValues {
+        std::int32_t cursorX = -1;
+        std::int32_t cursorY = -1;
+        std::int32_t left = 0;
+        std::int32_t top = 0;
+    };
+    DragStartValues DragAnchor;
+    // The background tile: decoded once from the resource, then drawn at every paint.
+    static const QPixmap& SkinTile();
+    // Tiles `tile` from (7, 7) over a canvas of `size`, then draws the bevelled frame unless
+    // `tileOnly`.
+    static void PaintSkin(QPainter& canvas, QSize size, const QPixmap& tile, bool tileOnly = false);
+    void FormPaint();
+    void FormMouseDown();
+    void FormMouseMove();
+    void FormMouseUp();
+    void DragStart();
+    void DragMove();
+    void DragStop();
+    void Panel4Click();
+
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // app/skin.cpp
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
   private:
     QStringList Arguments;
@@ -268,6 +298,7 @@ class TForm1 : public QWidget {
     void CreateOtherOptions();
     void CreateTimeTileAndTimers();
     void ConnectHandlers();
+    void WatchTitleStrip();  // app/skin.cpp: Panel4's click
     void RaiseInTableOrder();
 
     // startup.cpp
