@@ -72,6 +72,16 @@ TEST(Skin, WindowSurfaceShowsTheSkinWithTheOptionsPanelClosedOrOpenAndAtAnySize)
         SCOPED_TRACE(optionsShown);
         const QImage shot = form.grab().toImage();
         EXPECT_EQ(Mismatches(shot, [&form](int x, int y) { return !form.childAt(x, y); }), 0);
+        // Panels hide the tiles and the picture beneath them: inside their bevels, where none of
+        // their controls lies, they show the window's colour.
+        const QColor face = form.palette().color(QPalette::Window);
+        for (auto [panel, at] : {std::pair{form.Panel2, QPoint(6, 6)},
+                                 std::pair{form.Panel5, QPoint(200, 6)}}) {  // over Panel3
+            if (panel->isHidden()) continue;
+            const QPoint inside = panel->mapTo(&form, at);
+            EXPECT_EQ(form.childAt(inside), panel);
+            EXPECT_EQ(shot.pixelColor(inside), face) << panel->objectName().toStdString();
+        }
     }
     form.resize(800, 600);
     const QImage shot = form.grab().toImage();
