@@ -121,6 +121,13 @@ sleep 0.5
 xwininfo -id "$window" | grep -q "IsViewable" || fail "minimised with no window manager"
 stop
 
+# The next start shows the saved choices when the panel opens (a screenshot to look at).
+start
+click_at 488 409
+shot skin_options_after_restart
+check skin_options_after_restart options
+stop
+
 if command -v openbox >/dev/null; then
   openbox >"$work/openbox.log" 2>&1 &
   echo $! >>"$work/pids"
