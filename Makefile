@@ -6,10 +6,11 @@ JOBS       ?= $(shell nproc)
 BUILD_PACKAGES = cmake make g++ pkg-config qt6-base-dev libturbojpeg0-dev libasound2-dev \
                  libxrandr-dev libx11-dev libgtest-dev libgmock-dev libbenchmark-dev
 TEST_PACKAGES  = ffmpeg xvfb xauth xdotool x11-utils x11-xserver-utils imagemagick \
-                 fonts-dejavu-core
+                 fonts-dejavu-core desktop-file-utils appstream man-db
+PACKAGE_PACKAGES = dpkg-dev lintian
 FUZZ_PACKAGES  = clang libclang-rt-14-dev
 
-.PHONY: all deps build demo test test-asan fuzz bench format clean
+.PHONY: all deps build demo test test-asan fuzz bench format clean package
 
 all: build
 
@@ -27,6 +28,11 @@ demo: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE long
+
+# The Debian package, BUILD/vistrel_VERSION_ARCH.deb, its dependencies found by dpkg-shlibdeps.
+package: build
+	@tools/install-packages $(PACKAGE_PACKAGES)
+	cmake --build $(BUILD) --target package
 
 $(ASAN_BUILD)/CMakeCache.txt:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVISTREL_SANITIZE=ON

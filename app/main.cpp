@@ -1,8 +1,10 @@
 #include <QApplication>
 
+#include "app/command_line.h"
 #include "app/form1.h"
 
 int main(int argc, char** argv) {
+    if (const std::optional<int> status = HandleCommandLine(argc, argv)) return *status;
     QApplication app(argc, argv);
     // Creating the window runs its creation steps; a close requested during them only hides it,
     // and it is shown all the same.

@@ -17,6 +17,9 @@ constexpr UINT DRIVE_RAMDISK = 6;
 
 constexpr DWORD MAX_PATH = 260;
 
+// A failure beside the system's errno values: a folder, FIFO or device stands where a file should.
+constexpr int kFileNotRegular = -1;
+
 // The type of the drive whose root is given ("C:\"); DRIVE_NO_ROOT_DIR for an unmapped letter or
 // a folder that does not exist.
 UINT GetDriveTypeA(LPCSTR rootPath);
@@ -38,6 +41,32 @@ std::string HostPath(const std::string& windowsPath);
 
 // Writes all of `bytes` to an open descriptor, going on after interruptions; 0 or the errno.
 int WriteAll(int fd, std::string_view bytes);
+
+// A whole file as read: `exists` is false for a missing file, or a path through a regular file
+// (the normal first run); `error` is set when the file exists but cannot be read.
+struct WholeFile {
+    bool exists = false;
+    std::string bytes;
+    int error = 0;  // an errno, or kFileNotRegular
+};
+
+// Reads the whole regular file at a host path. Only a regular file is read, so a FIFO or a device
+// in its place can neither block nor flood the caller. A file of a protected program folder (see
+// ReplaceWholeFile) is read from the user's store when it is there, else from the program folder.
+WholeFile ReadWholeFile(const std::string& hostPath);
+
+// Replaces the file at a host path by `bytes`, whole or not at all: the bytes go to a file beside
+// it, synced, which then takes its name. An existing file keeps its permissions; one the user
+// made read-only is left as it is (EACCES). 0, or the errno of the step that failed.
+//
+// The program's folder is protected when the user may not write it (a program installed in
+// /usr/bin): a file written there goes to the user's store instead, and is read from there first.
+// A program folder the user may write, as in a portable build, gets its files itself.
+int ReplaceWholeFile(const std::string& hostPath, std::string_view bytes);
+
+// The user's store for files of a protected program folder: $XDG_DATA_HOME/NAME, NAME being the
+// executable's name (XDG_DATA_HOME unset, empty or relative: ~/.local/share).
+std::string UserStoreFolder();
 
 // The Windows-style path for a host path, through the drive map; empty when no drive holds it.
 std::string WindowsPath(const std::string& hostPath);

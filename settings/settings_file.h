@@ -11,15 +11,16 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/windef.h"
 
 // Lines in a file the program creates: 0 to 20, all empty but those written.
 constexpr WORD kNewSettingsFileLines = 21;
 
-// Failures of the program's own files beside the system's errno values.
-constexpr int kFileNotRegular = -1;  // a folder, FIFO or device stands where a file should be
-constexpr int kFileLineBreak = -2;   // a setting that would span several lines
-constexpr int kFileNoDrive = -3;     // the path is on no mapped drive
+// Failures of the program's own files beside the system's errno values (and the platform's
+// kFileNotRegular).
+constexpr int kFileLineBreak = -2;  // a setting that would span several lines
+constexpr int kFileNoDrive = -3;    // the path is on no mapped drive
 
 // Why a file of the program could not be read or written, in the words its messages use; empty
 // for a failure with no plain explanation.

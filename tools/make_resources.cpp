@@ -1,8 +1,10 @@
 // Draws the program's embedded resources into a folder: the start-up picture (JPEG 900 x 700),
 // the "FondD" background tile (24-bit BMP 126 x 126), the "click" sound (RIFF WAVE, 4,460 bytes)
-// and the window icon (PNG). Run it once and commit what it writes to resources/.
+// and the window icon (PNG). Run it once and commit what it writes to resources/; given a second
+// folder, it also draws the icon at the desktop's usual sizes there (NxN/vistrel.png), for
+// packaging/icons/.
 //
-//   vistrel_make_resources OUTPUT_FOLDER
+//   vistrel_make_resources OUTPUT_FOLDER [ICON_FOLDER]
 #include <turbojpeg.h>
 
 #include <QGuiApplication>
@@ -15,6 +17,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -211,11 +214,13 @@ Bytes ClickWav() {
     return out;
 }
 
-QImage Icon() {
-    QImage image(64, 64, QImage::Format_ARGB32);
+// Drawn on a 64-unit square whatever the size in pixels.
+QImage Icon(int size) {
+    QImage image(size, size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 64.0, size / 64.0);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(20, 74, 104));
     p.drawRoundedRect(2, 2, 60, 60, 12, 12);
@@ -232,11 +237,22 @@ QImage Icon() {
     return image;
 }
 
+bool WriteIcons(const std::string& folder) {
+    bool ok = true;
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const std::string name = std::to_string(size) + 'x' + std::to_string(size);
+        std::filesystem::create_directories(folder + '/' + name);
+        ok = Icon(size).save(QString::fromStdString(folder + '/' + name + "/vistrel.png"), "PNG") &&
+             ok;
+    }
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: %s OUTPUT_FOLDER [ICON_FOLDER]\n", argv[0]);
         return 2;
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -245,6 +261,7 @@ int main(int argc, char** argv) {
     bool ok = WriteJpeg(folder + "/startup.jpg", StartupPicture());
     ok = WriteFile(folder + "/FondD.bmp", TileBmp()) && ok;
     ok = WriteFile(folder + "/click.wav", ClickWav()) && ok;
-    ok = Icon().save(QString::fromStdString(folder + "/vistrel.png"), "PNG") && ok;
+    ok = Icon(64).save(QString::fromStdString(folder + "/vistrel.png"), "PNG") && ok;
+    if (argc == 3) ok = WriteIcons(argv[2]) && ok;
     return ok ? 0 : 1;
 }

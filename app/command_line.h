@@ -1,0 +1,19 @@
+// What the command line settles before any window exists: a short usage or the version, and the
+// Qt platform the program runs on.
+#pragma once
+
+#include <QByteArray>
+#include <QStringList>
+#include <optional>
+
+// "--help" or "--version" as the first argument prints on standard output and gives main its exit
+// status (0); any other first argument keeps its meaning and gives nothing. Otherwise chooses the
+// Qt platform for this process (see XcbWanted) before QApplication exists.
+std::optional<int> HandleCommandLine(int argc, char** argv);
+
+// The program places its window, switches the display mode and parks the cursor, which a Wayland
+// client may not do: on a Wayland session (WAYLAND_DISPLAY set or XDG_SESSION_TYPE "wayland") it
+// runs through XWayland, unless the user chose a platform (QT_QPA_PLATFORM set, or "-platform" /
+// "--platform" among the arguments).
+bool XcbWanted(const QByteArray& waylandDisplay, const QByteArray& sessionType,
+               const QByteArray& qpaPlatform, const QStringList& arguments);

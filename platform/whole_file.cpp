@@ -1,0 +1,181 @@
+// Whole-file reads and replacements, and the per-user store that stands in for a program folder
+// the user may not write.
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/files.h"
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return fd_; }
+
+    // Closes at once, for the late write error close() may still report.
+    int close() {
+        const int result = ::close(fd_);
+        fd_ = -1;
+        return result == 0 ? 0 : errno;
+    }
+
+  private:
+    int fd_;
+};
+
+int ReadAll(int fd, std::string& bytes) {
+    std::array<char, 65536> buffer;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n > 0) {
+            bytes.append(buffer.data(), static_cast<std::size_t>(n));
+        } else if (n == 0) {
+            return 0;
+        } else if (errno != EINTR) {
+            return errno;
+        }
+    }
+}
+
+WholeFile ReadFileAt(const std::string& hostPath) {
+    FileDescriptor fd(::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (fd.get() < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return {};
+        return {true, {}, errno};
+    }
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0) return {true, {}, errno};
+    if (!S_ISREG(status.st_mode)) return {true, {}, kFileNotRegular};
+    WholeFile contents{true, {}, 0};
+    contents.error = ReadAll(fd.get(), contents.bytes);
+    return contents;
+}
+
+std::string Folder(const std::string& hostPath) {
+    const std::size_t slash = hostPath.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : hostPath.substr(0, slash);
+}
+
+// Makes the rename itself survive a power cut; a folder that refuses costs only that.
+void SyncFolder(const std::string& hostPath) {
+    const FileDescriptor fd(::open(Folder(hostPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() >= 0) ::fsync(fd.get());
+}
+
+struct Replacement {
+    int error = 0;
+    bool keepMode = false;  // an existing file keeps its permissions
+    mode_t mode = 0;
+};
+
+// A file the user made read-only stays as it is, although its folder would let us replace it.
+Replacement CheckReplaceable(const std::string& hostPath) {
+    struct stat status {};
+    if (::stat(hostPath.c_str(), &status) != 0) return {};
+    if (::access(hostPath.c_str(), W_OK) != 0) return {errno};
+    return {0, true, static_cast<mode_t>(status.st_mode & 0777)};
+}
+
+int WriteTemporary(const std::string& tempPath, std::string_view bytes, const Replacement& how) {
+    ::unlink(tempPath.c_str());  // left by a run of ours that died mid-write
+    FileDescriptor fd(::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.get() < 0) return errno;
+    if (how.keepMode && ::fchmod(fd.get(), how.mode) != 0) return errno;
+    if (const int error = WriteAll(fd.get(), bytes)) return error;
+    if (::fsync(fd.get()) != 0) return errno;
+    return fd.close();
+}
+
+int ReplaceFileAt(const std::string& hostPath, std::string_view bytes) {
+    const Replacement how = CheckReplaceable(hostPath);
+    if (how.error != 0) return how.error;
+    const std::string tempPath = hostPath + ".tmp" + std::to_string(::getpid());
+    int error = WriteTemporary(tempPath, bytes, how);
+    if (error == 0 && ::rename(tempPath.c_str(), hostPath.c_str()) != 0) error = errno;
+    if (error != 0) {
+        ::unlink(tempPath.c_str());
+        return error;
+    }
+    SyncFolder(hostPath);
+    return 0;
+}
+
+fs::path Executable() {
+    std::error_code error;
+    const fs::path executable = fs::read_symlink("/proc/self/exe", error);
+    return error ? fs::path() : executable;
+}
+
+// Where a file of a protected program folder lives for this user; empty for any other file.
+// Only the folder's own files are redirected, not those of folders below it.
+std::string StoredPath(const std::string& hostPath) {
+    const fs::path executable = Executable();
+    if (executable.empty() || hostPath.empty()) return {};
+    std::error_code error;
+    const fs::path path = fs::weakly_canonical(hostPath, error);
+    if (error || path.parent_path() != executable.parent_path()) return {};
+    const std::string folder = executable.parent_path().string();
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) == 0) return {};
+    return (fs::path(UserStoreFolder()) / path.filename()).string();
+}
+
+// The store is the user's alone, as the rest of their data folder is.
+int MakeStoreFolder() {
+    const std::string store = UserStoreFolder();
+    std::error_code error;
+    fs::create_directories(fs::path(store).parent_path(), error);
+    if (::mkdir(store.c_str(), 0700) != 0 && errno != EEXIST) return errno;
+    return 0;
+}
+
+std::string HomeFolder() {
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') return home;
+    const passwd* user = ::getpwuid(::geteuid());
+    return user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "/";
+}
+
+}  // namespace
+
+WholeFile ReadWholeFile(const std::string& hostPath) {
+    const std::string stored = StoredPath(hostPath);
+    if (!stored.empty()) {
+        WholeFile file = ReadFileAt(stored);
+        if (file.exists) return file;
+    }
+    return ReadFileAt(hostPath);
+}
+
+int ReplaceWholeFile(const std::string& hostPath, std::string_view bytes) {
+    const std::string stored = StoredPath(hostPath);
+    if (stored.empty()) return ReplaceFileAt(hostPath, bytes);
+    if (const int error = MakeStoreFolder()) return error;
+    return ReplaceFileAt(stored, bytes);
+}
+
+std::string UserStoreFolder() {
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    const fs::path base = dataHome != nullptr && dataHome[0] == '/'
+                              ? fs::path(dataHome)
+                              : fs::path(HomeFolder()) / ".local" / "share";
+    return (base / Executable().filename()).string();
+}
+
+}  // namespace platform
