@@ -16,6 +16,7 @@
 namespace {
 
 constexpr DWORD kInfoSize = sizeof(ICINFO);
+constexpr DWORD kMjpg = MAKEFOURCC('M', 'J', 'P', 'G');
 
 BYTE* AsPointer(std::vector<BYTE>& buffer) {
     return buffer.empty() ? nullptr : buffer.data();
@@ -27,6 +28,20 @@ void CycleState(HIC handle, std::int32_t size) {
     std::vector<BYTE> state(static_cast<std::size_t>(size), 0);
     ICGetState(handle, state.data(), static_cast<DWORD>(size));
     ICSetState(handle, state.data(), static_cast<DWORD>(size));
+}
+
+// The card names its frames "MJPG", but the negotiation of start-up rewrote the capture format
+// into its request for RGB pictures of that size. The decompressor is primed for Motion-JPEG
+// frames of the negotiated size instead: an RGB input is one no decompressor takes, and would
+// only bring four error messages at every start with such a card.
+std::vector<BYTE> MotionJpegInput(const std::vector<BYTE>& captureFormat) {
+    std::vector<BYTE> input = captureFormat;
+    if (input.size() < sizeof(BITMAPINFOHEADER)) return input;
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, input.data(), sizeof header);
+    header.biCompression = kMjpg;
+    std::memcpy(input.data(), &header, sizeof header);
+    return input;
 }
 
 DWORD FrameBytesOf(const std::vector<BYTE>& decodedFormat) {
@@ -41,11 +56,12 @@ DWORD FrameBytesOf(const std::vector<BYTE>& decodedFormat) {
 void TForm1::PrepareDecompressor() {
     Decompressor& d = DisplayDecompressor;
     d.DecompressorInfo.assign(kInfoSize, 0);
-    d.Handle = ICOpen(ICTYPE_VIDEO, MAKEFOURCC('M', 'J', 'P', 'G'), ICMODE_DECOMPRESS);
+    d.Handle = ICOpen(ICTYPE_VIDEO, kMjpg, ICMODE_DECOMPRESS);
     d.StateSize = static_cast<std::int32_t>(ICGetStateSize(d.Handle));
     CycleState(d.Handle, d.StateSize);
     ICGetInfo(d.Handle, reinterpret_cast<ICINFO*>(d.DecompressorInfo.data()), kInfoSize);
-    const BYTE* input = AsPointer(CaptureFormat);
+    std::vector<BYTE> captured = MotionJpegInput(CaptureFormat);
+    const BYTE* input = AsPointer(captured);
     d.DecodedFormatSize = ICDecompressGetFormatSize(d.Handle, input);
     if (d.DecodedFormatSize < 0) {
         ReportError(QStringLiteral("Erreur ICDECOMPRESSGetFormatSize %1").arg(d.DecodedFormatSize));

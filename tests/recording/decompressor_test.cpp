@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <cstring>
 #include <map>
 
@@ -174,6 +175,22 @@ TEST(PrepareDecompressor, OnlyAMotionJpegCardOpensOne) {
         form.close();
         EXPECT_EQ(script.closed, 2 * opens);
     }
+}
+
+// The platform's own decompressor, for a card delivering Motion-JPEG whose format start-up
+// negotiated to 384 x 288: primed without a word, its decoded frame a 24-bit picture.
+TEST(PrepareDecompressor, TheMachinesDecompressorTakesAMotionJpegCardSilently) {
+    FormUnderTest run;
+    run.capture.format.biCompression = kMjpg;
+    TForm1& form = run.Create();
+    EXPECT_EQ(form.Edit2->text(), "MJPG");
+    EXPECT_TRUE(run.boxes.texts.empty());
+    EXPECT_NE(form.DisplayDecompressor.Handle, nullptr);
+    EXPECT_EQ(form.LastResult, 0);
+    EXPECT_EQ(form.DisplayDecompressor.DecodedFormatSize, 40);
+    EXPECT_EQ(form.DisplayDecompressor.DecodedFrameBuffer.size(), 384u * 288u * 3u);
+    form.close();
+    EXPECT_EQ(form.DisplayDecompressor.Handle, nullptr);
 }
 
 }  // namespace
