@@ -157,7 +157,7 @@ TEST(PrepareDecompressor, NoDecompressorShowsEachMessageWithoutTouchingABuffer) 
 }
 
 // Start-up prepares it only for a card named "MJPG", the close releases it, and a driver
-// change releases the old card's and prepares the new card's.
+// change releases the old card's and prepares the new card's, with a frame bitmap of its size.
 TEST(PrepareDecompressor, OnlyAMotionJpegCardOpensOne) {
     for (const DWORD compression : {DWORD{BI_RGB}, kMjpg}) {
         SCOPED_TRACE(compression);
@@ -168,8 +168,11 @@ TEST(PrepareDecompressor, OnlyAMotionJpegCardOpensOne) {
         TForm1& form = run.Create();
         const int opens = compression == kMjpg ? 1 : 0;
         EXPECT_EQ(script.opened, opens);
+        EXPECT_EQ(form.FrameBitmap.size(), QSize(384, 288));
+        run.capture.accepts = [](const BITMAPINFOHEADER& h) { return h.biWidth == 320; };
         form.ComboBox1->setCurrentIndex(1);
         form.ComboBox1Change();
+        EXPECT_EQ(form.FrameBitmap.size(), QSize(320, 240));
         EXPECT_EQ(script.opened, 2 * opens);
         EXPECT_EQ(script.closed, opens);
         form.close();
