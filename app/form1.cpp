@@ -287,6 +287,7 @@ void TForm1::ConnectHandlers() {
     connect(Button7, &QPushButton::clicked, this, &TForm1::Button7Click);
     connect(Button8, &QPushButton::clicked, this, &TForm1::Button8Click);
     connect(Button9, &QPushButton::clicked, this, &TForm1::Button9Click);
+    connect(Button11, &QPushButton::clicked, this, &TForm1::Button11Click);
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
     connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
     // The user either picks a driver from the list or types into its edit field.

@@ -6,6 +6,8 @@
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/vfw.h"
@@ -83,9 +85,16 @@ class TForm1 : public QWidget {
     std::uint16_t ImageHeight = 0;
 
     // ---- app/: start-up and close (startup.cpp) ----
+    std::string AppDirectory;  // the executable's folder, Windows-style, with its separator
+    // Creation has returned: from now on a close request ends the program.
+    bool Created = false;
+    // The start-up resolution has been given back; it is given back once per run.
+    bool DisplayRestored = false;
+
     void FormCreate();
     void FormCloseQuery();
     bool IsFullScreenMode() const;
+    void Button11Click();
 
     // ---- app/: window layout (layout.cpp) ----
     static std::uint16_t Percent(long value, long double percent);
@@ -221,6 +230,21 @@ class TForm1 : public QWidget {
     void OpenDisplayObjects();
     void CloseDisplayObjects();
 
+    // ---- recording/: decompressor kept open for a Motion-JPEG card (decompressor.cpp) ----
+    // Prepared at start-up, released at close; no frame is ever sent to it.
+    struct Decompressor {
+        struct HIC__* Handle = nullptr;
+        std::vector<BYTE> DecompressorInfo;
+        std::int32_t StateSize = 0;
+        std::int32_t DecodedFormatSize = 0;
+        std::vector<BYTE> DecodedFormat;
+        std::vector<BYTE> DecodedFrameBuffer;
+    };
+    Decompressor DisplayDecompressor;
+
+    void PrepareDecompressor();
+    void ReleaseDecompressor();
+
     // ---- recording/: audio and status handlers (audio_status.cpp) ----
     // Set by a roll-over while the full file, still open, waits for the next frame to replace
     // it: it takes the sound that comes meanwhile but is not rolled over again.
@@ -239,6 +263,9 @@ class TForm1 : public QWidget {
     void Button9Click();
     // FrameLimit from Edit1's text; false (after the conversion error) when it is no whole number.
     bool TakeFrameLimit();
+    // The toolkit's text-to-integer conversion: nothing, after its error box, for a text that is
+    // no whole number.
+    static std::optional<std::int32_t> StrToInt(const QString& text);
     // Start-up's activation and the start timer (app/startup.cpp).
     void FormActivate();
     void Timer1Timer();
@@ -302,6 +329,9 @@ class TForm1 : public QWidget {
     void RaiseInTableOrder();
 
     // startup.cpp
+    bool PlaceWindowFromSettings();
+    void RunCreationSteps();
+    void RestoreDisplay();
     void PrepareDisplayForRunMode();
     bool PrepareCaptureFormat();
     void ShowLivePicture();

@@ -1,6 +1,5 @@
-// The creation and close of the main window as far as the parts built so far reach; the steps
-// kept here are in their final order, so the compressor probe, the settings, the handlers of the
-// recording and the drawing context slot in between them.
+// The spine of a run: the main window's creation, its one activation, the start and close
+// timers, "Quitter" and the close, with the run mode deciding which steps run.
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -8,6 +7,7 @@
 #include <QLineEdit>
 #include <QTimer>
 #include <functional>
+#include <string>
 
 #include "app/form1.h"
 #include "platform/display.h"
@@ -97,12 +97,21 @@ bool TForm1::IsFullScreenMode() const {
     return RunMode == QLatin1String("Capture") || RunMode == QLatin1String("TV");
 }
 
+// The program runs at the normal priority: nothing in it needs more, and a higher class would
+// let a capture starve the desktop it runs on.
 void TForm1::FormCreate() {
     new FirstShowWatcher(this);
+    RunCreationSteps();
+    Created = true;
+}
+
+void TForm1::RunCreationSteps() {
     if (!ChooseCompressor(*this)) return;
     RunMode = Arguments.value(1);
     StartupFailed = false;
     PrepareDisplayForRunMode();
+    AppDirectory = ExeDirectory();
+    if (!PlaceWindowFromSettings()) return;
     ConnectDriver(DriverIndex);
     ComboBox1->clear();
     ComboBox1->clearEditText();
@@ -113,6 +122,7 @@ void TForm1::FormCreate() {
         return;
     }
     ShowLivePicture();
+    if (Edit2->text() == QLatin1String("MJPG")) PrepareDecompressor();
     OpenDisplayObjects();
 }
 
@@ -129,6 +139,22 @@ void TForm1::PrepareDisplayForRunMode() {
     }
     if (RunMode == QLatin1String("Capture")) SwitchDisplayForRunMode();
     if (RunMode == QLatin1String("Time")) ShowTimeTile();
+}
+
+// Where the window was at the last close: top 15 and centred across when nothing was saved.
+// False, after the conversion error, when a saved line is no whole number.
+bool TForm1::PlaceWindowFromSettings() {
+    const std::string path = SettingsPath(AppDirectory);
+    const QString top = QString::fromStdString(ReadSettingLine(path, 2));
+    std::optional<std::int32_t> value = top.isEmpty() ? 15 : StrToInt(top);
+    if (!value) return false;
+    move(x(), *value);
+    const QString left = QString::fromStdString(ReadSettingLine(path, 3));
+    // Integer division truncates toward zero, also for a window wider than the desktop.
+    value = left.isEmpty() ? (GetSystemMetrics(SM_CXSCREEN) - width()) / 2 : StrToInt(left);
+    if (!value) return false;
+    move(*value, y());
+    return true;
 }
 
 // False when the driver accepts neither picture size: start-up ends there, window left usable.
@@ -148,11 +174,25 @@ void TForm1::ShowLivePicture() {
     StartLiveDisplay();
 }
 
-// A failed start-up releases nothing, but the display is given back all the same: a screen left
-// at 800 x 600 after the program has ended is not the user's to repair.
+// A failed start-up saves and releases nothing, but the display is given back all the same when
+// the program ends: a screen left at 800 x 600 after it has gone is not the user's to repair. A
+// close requested during creation does not end the program, so it leaves the display alone.
 void TForm1::FormCloseQuery() {
-    if (!StartupFailed) ReleaseCaptureWindow();
-    if (IsFullScreenMode() && ScreenWidth != TargetWidth && ScreenHeight != TargetHeight) {
+    if (StartupFailed) {
+        if (Created) RestoreDisplay();
+        return;
+    }
+    const std::string path = SettingsPath(ExeDirectory());
+    WriteSettingLine(path, std::to_string(y()), 2);
+    WriteSettingLine(path, std::to_string(x()), 3);
+    ReleaseCaptureWindow();
+    RestoreDisplay();
+}
+
+void TForm1::RestoreDisplay() {
+    if (DisplayRestored || !IsFullScreenMode()) return;
+    if (ScreenWidth != TargetWidth && ScreenHeight != TargetHeight) {
+        DisplayRestored = true;
         SetDisplayResolution(ScreenWidth, ScreenHeight, 32);
     }
 }
@@ -165,7 +205,12 @@ void TForm1::ReleaseCaptureWindow() {
     CaptureFormat.clear();
     CaptureFormat.shrink_to_fit();
     CloseDisplayObjects();
+    if (Edit2->text() == QLatin1String("MJPG")) ReleaseDecompressor();
     DisconnectDriver(DriverIndex);
+}
+
+void TForm1::Button11Click() {
+    close();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

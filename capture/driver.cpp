@@ -115,7 +115,9 @@ void TForm1::DropCaptureWindow(HWND window) {
     }
 }
 
+// The old card's decompressor goes with it, whatever the new one turns out to deliver.
 void TForm1::ComboBox1Change() {
+    if (Edit2->text() == QLatin1String("MJPG")) ReleaseDecompressor();
     if (CaptureWindow != nullptr) DisconnectDriver(DriverIndex);
     DriverIndex = SelectedDriverIndex();
     ConnectDriver(DriverIndex);
@@ -124,7 +126,8 @@ void TForm1::ComboBox1Change() {
 }
 
 // A new driver gets what start-up gave the first one, so that a capture after the change is
-// recorded: the same handlers, its own format read, named and negotiated, then live display.
+// recorded: the same handlers, its own format read, named and negotiated, then live display, its
+// decompressor when it delivers Motion-JPEG and a frame bitmap of its size.
 // Its window starts from the service's own capture parameters (another frame period, mouse
 // clicks that stop a capture), so the options go to it again even when its format was refused.
 void TForm1::RepeatStartupStepsForNewDriver() {
@@ -137,4 +140,7 @@ void TForm1::RepeatStartupStepsForNewDriver() {
     TakeImageSizeFromFormat();
     FitToCaptureFormat();
     StartLiveDisplay();
+    if (Edit2->text() == QLatin1String("MJPG")) PrepareDecompressor();
+    CloseDisplayObjects();
+    OpenDisplayObjects();
 }

@@ -11,6 +11,12 @@
 // the best; a value above 100 counts as 100 (so ICQUALITY_HIGH is best too) and ICQUALITY_DEFAULT
 // is the compressor's default quality, 75.
 //
+// State (ICM_GETSTATE, ICM_SETSTATE): our "MJPG" keeps one DWORD of options, 4 bytes,
+// MJPG_STATE_FASTDECODE trading a little accuracy for speed when decoding (off by default).
+// ICGetState with no buffer answers the size, with a buffer of at least 4 bytes ICERR_OK;
+// ICSetState answers the bytes it took (0 from a shorter buffer) and with no buffer restores
+// the defaults.
+//
 // Compressed frames: ICM_COMPRESS writes the frame's byte count into lpbiOutput->biSizeImage and
 // AVIIF_KEYFRAME into *lpdwFlags. For ICM_DECOMPRESS, lpbiInput->biSizeImage is the byte count of
 // the compressed frame. The output buffer of a compression holds at least ICCompressGetSize bytes.
@@ -84,6 +90,8 @@ constexpr DWORD VIDCF_CRUNCH = 0x0002;
 constexpr DWORD VIDCF_TEMPORAL = 0x0004;
 constexpr DWORD VIDCF_COMPRESSFRAMES = 0x0008;
 constexpr DWORD VIDCF_DRAW = 0x0010;
+
+constexpr DWORD MJPG_STATE_FASTDECODE = 0x00000001;
 
 constexpr DWORD ICCOMPRESS_KEYFRAME = 0x00000001;
 constexpr DWORD ICDECOMPRESS_HURRYUP = 0x80000000;

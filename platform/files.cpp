@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "platform/machine.h"
@@ -191,6 +192,17 @@ std::string WindowsPath(const std::string& hostPath) {
     return Join(std::string(1, placement->letter) + ":\\", placement->below, '\\');
 }
 
+namespace {
+std::string& ExecutableOverride() {
+    static std::string path;
+    return path;
+}
+}  // namespace
+
+std::string SetExecutablePath(std::string hostPath) {
+    return std::exchange(ExecutableOverride(), std::move(hostPath));
+}
+
 int WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
@@ -218,7 +230,10 @@ DWORD GetModuleFileNameA(void* module, LPSTR fileName, DWORD size) {
     fileName[0] = '\0';
     if (module != nullptr) return 0;
     std::error_code error;
-    const std::string executable = std::filesystem::read_symlink("/proc/self/exe", error).string();
+    const std::string executable =
+        platform::ExecutableOverride().empty()
+            ? std::filesystem::read_symlink("/proc/self/exe", error).string()
+            : platform::ExecutableOverride();
     const std::string path = error ? std::string() : platform::WindowsPath(executable);
     if (path.empty()) {
         platform::WarnUnplacedExecutable(executable);

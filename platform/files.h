@@ -71,4 +71,9 @@ std::string UserStoreFolder();
 // The Windows-style path for a host path, through the drive map; empty when no drive holds it.
 std::string WindowsPath(const std::string& hostPath);
 
+// Tests: the host path GetModuleFileNameA takes as the executable's instead of the running one,
+// so that what a program keeps beside itself goes to a folder of the test's; empty restores the
+// real one. Returns the previous override.
+std::string SetExecutablePath(std::string hostPath);
+
 }  // namespace platform

@@ -118,8 +118,9 @@ class MjpegCodec final : public VideoCodec {
     LRESULT Message(UINT message, DWORD_PTR param1, DWORD_PTR param2) override {
         switch (message) {
             case ICM_GETSTATE:
+                return GetState(reinterpret_cast<DWORD*>(param1), param2);
             case ICM_SETSTATE:
-                return 0;  // no state: its size is 0 and setting it uses no bytes
+                return SetState(reinterpret_cast<const DWORD*>(param1), param2);
             case ICM_GETDEFAULTQUALITY:
                 return DefaultQuality(reinterpret_cast<DWORD*>(param1));
             case ICM_COMPRESS_END:
@@ -135,6 +136,25 @@ class MjpegCodec final : public VideoCodec {
     }
 
   private:
+    // Without a buffer: the state's size; with one of that size at least: the state.
+    LRESULT GetState(DWORD* state, DWORD_PTR size) const {
+        if (state == nullptr) return sizeof options_;
+        if (size < sizeof options_) return ICERR_BADSIZE;
+        *state = options_;
+        return ICERR_OK;
+    }
+
+    // The bytes taken from the buffer; none from a short one. No buffer restores the defaults.
+    LRESULT SetState(const DWORD* state, DWORD_PTR size) {
+        if (state == nullptr) {
+            options_ = 0;
+            return 0;
+        }
+        if (size < sizeof options_) return 0;
+        options_ = *state & MJPG_STATE_FASTDECODE;
+        return sizeof options_;
+    }
+
     static LRESULT DefaultQuality(DWORD* quality) {
         if (quality == nullptr) return ICERR_BADPARAM;
         *quality = kDefaultQuality;
@@ -231,8 +251,10 @@ class MjpegCodec final : public VideoCodec {
             return ICERR_ERROR;
         }
         if (width != out.biWidth || height != Height(out)) return ICERR_BADFORMAT;
+        const int speed =
+            (options_ & MJPG_STATE_FASTDECODE) ? TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE : 0;
         if (tjDecompress2(decoder_, jpeg, jpegSize, pixels, width, Stride(out), height,
-                          PixelFormat(out), RowOrder(out)) != 0 &&
+                          PixelFormat(out), RowOrder(out) | speed) != 0 &&
             tjGetErrorCode(decoder_) != TJERR_WARNING) {
             return ICERR_ERROR;
         }
@@ -241,6 +263,7 @@ class MjpegCodec final : public VideoCodec {
 
     tjhandle encoder_ = nullptr;
     tjhandle decoder_ = nullptr;
+    DWORD options_ = 0;  // the state: MJPG_STATE_* bits
 };
 
 void CopyText(WCHAR* target, std::size_t capacity, const char* text) {

@@ -91,13 +91,15 @@ void RunSequence(TForm1& form) {
 
 }  // namespace
 
-bool TForm1::TakeFrameLimit() {
-    const QString text = Edit1->text();
+std::optional<std::int32_t> TForm1::StrToInt(const QString& text) {
     const std::optional<std::int32_t> number = WholeNumber(text);
-    if (!number) {
-        platform::ShowConversionError(text.toStdString());
-        return false;
-    }
+    if (!number) platform::ShowConversionError(text.toStdString());
+    return number;
+}
+
+bool TForm1::TakeFrameLimit() {
+    const std::optional<std::int32_t> number = StrToInt(Edit1->text());
+    if (!number) return false;
     FrameLimit = static_cast<std::uint16_t>(*number);
     return true;
 }

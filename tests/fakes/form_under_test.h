@@ -1,11 +1,14 @@
 // A main window created on a fake machine with a fake capture service, its messages recorded.
+// The program lies in a folder of its own (drive C:), so its settings file is the test's alone.
 #pragma once
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QTemporaryDir>
 #include <memory>
 
 #include "app/form1.h"
+#include "platform/files.h"
 #include "tests/fakes/fake_capture.h"
 
 namespace fakes {
@@ -15,7 +18,19 @@ struct FormUnderTest {
         : machine(drivers, width, height) {
         // The drivers the machine has are the ones that connect.
         capture.connectable = {drivers.begin(), drivers.end()};
+        machine.description.drives['C'] = {DRIVE_FIXED, folder.path().toStdString()};
+        platform::SetMachine(machine.description);
+        previousExecutable_ = platform::SetExecutablePath(folder.filePath("vistrel").toStdString());
     }
+    ~FormUnderTest() {
+        form.reset();
+        platform::SetExecutablePath(previousExecutable_);
+    }
+    FormUnderTest(const FormUnderTest&) = delete;
+    FormUnderTest& operator=(const FormUnderTest&) = delete;
+
+    // The host path of the settings file beside the program.
+    std::string SettingsFile() const { return folder.filePath("Vistrel.ini").toStdString(); }
 
     // Creates the window (its creation steps run now) with the run mode given, if any.
     TForm1& Create(const QString& runMode = {}) {
@@ -30,10 +45,14 @@ struct FormUnderTest {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
+    QTemporaryDir folder;
     FakeMachine machine;
     MessageRecorder boxes;
     FakeCaptureService capture;
     std::unique_ptr<TForm1> form;
+
+  private:
+    std::string previousExecutable_;
 };
 
 }  // namespace fakes

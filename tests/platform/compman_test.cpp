@@ -161,10 +161,19 @@ TEST_F(CompmanTest, InfoIsCopiedUpToTheSizeAsked) {
 // What a program readying a decompressor for a Motion-JPEG card asks, in its order.
 TEST_F(CompmanTest, DecompressorAnswersTheStateAndFormatQuestions) {
     Instance instance(ICMODE_DECOMPRESS);
-    EXPECT_EQ(ICGetStateSize(instance.get()), 0u);
-    char state = 0;
-    EXPECT_EQ(ICGetState(instance.get(), &state, 0), 0);
-    EXPECT_EQ(ICSetState(instance.get(), &state, 0), 0);
+    ASSERT_EQ(ICGetStateSize(instance.get()), 4u);
+    DWORD state = 0xFF;
+    EXPECT_EQ(ICGetState(instance.get(), &state, 2), ICERR_BADSIZE);
+    EXPECT_EQ(ICGetState(instance.get(), &state, 4), ICERR_OK);
+    EXPECT_EQ(state, 0u) << "accurate decoding by default";
+    state = MJPG_STATE_FASTDECODE | 0x80;
+    EXPECT_EQ(ICSetState(instance.get(), &state, 2), 0);
+    EXPECT_EQ(ICSetState(instance.get(), &state, 4), 4);
+    EXPECT_EQ(ICGetState(instance.get(), &state, 4), ICERR_OK);
+    EXPECT_EQ(state, MJPG_STATE_FASTDECODE) << "unknown bits are dropped";
+    EXPECT_EQ(ICSetState(instance.get(), nullptr, 0), 0);
+    EXPECT_EQ(ICGetState(instance.get(), &state, 4), ICERR_OK);
+    EXPECT_EQ(state, 0u) << "defaults again";
 
     BITMAPINFOHEADER card = MjpgFormat(384, 288);
     ASSERT_EQ(ICDecompressGetFormatSize(instance.get(), &card), 40);
@@ -197,13 +206,17 @@ TEST_F(CompmanTest, FramesSurviveCompressionInEveryRowOrderAndDepth) {
         EXPECT_EQ(mjpg.biCompression, kMjpg);
         for (auto [outBits, outBottomUp] : {std::pair{24, true}, std::pair{24, false},
                                             std::pair{32, true}, std::pair{32, false}}) {
-            Instance decoder(ICMODE_DECOMPRESS);
-            BITMAPINFOHEADER output = RgbFormat(outBits, outBottomUp);
-            std::vector<unsigned char> pixels(output.biSizeImage);
-            ASSERT_EQ(ICDecompress(decoder.get(), 0, &mjpg, jpeg.data(), &output, pixels.data()),
-                      ICERR_OK);
-            EXPECT_GE(Psnr(output, pixels), 40.0)
-                << inBits << inBottomUp << " -> " << outBits << outBottomUp;
+            for (DWORD options : {DWORD{0}, MJPG_STATE_FASTDECODE}) {
+                Instance decoder(ICMODE_DECOMPRESS);
+                ICSetState(decoder.get(), &options, sizeof options);
+                BITMAPINFOHEADER output = RgbFormat(outBits, outBottomUp);
+                std::vector<unsigned char> pixels(output.biSizeImage);
+                ASSERT_EQ(
+                    ICDecompress(decoder.get(), 0, &mjpg, jpeg.data(), &output, pixels.data()),
+                    ICERR_OK);
+                EXPECT_GE(Psnr(output, pixels), options == 0 ? 40.0 : 35.0)
+                    << inBits << inBottomUp << " -> " << outBits << outBottomUp << " " << options;
+            }
         }
     }
 }
