@@ -280,7 +280,6 @@ class TForm1 : public QWidget {
     void AddDriverItem(std::uint8_t index, const QString& description);
     std::uint8_t SelectedDriverIndex() const;
     void RepeatStartupStepsForNewDriver();
-    void SetCaptureFormatHeader(const BITMAPINFOHEADER& header);
     bool RequestVideoFormat(LONG width, LONG height);
     void TakeImageSizeFromFormat();
 };
