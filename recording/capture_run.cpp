@@ -90,6 +90,7 @@ void ResetCaptureCounters(TForm1& form) {
     form.InsertPending = false;
     form.SyncPeriod = 250;
     form.Drift = 0;
+    form.WriteFailed = {};
 }
 
 void ClearFilePath(TForm1& form) {
