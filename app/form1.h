@@ -256,6 +256,10 @@ class TForm1 : public QWidget {
     void Timer2Timer();
     // Set while StartCapture is inside the capture: the service keeps the buttons alive then.
     bool Capturing = false;
+    // The system asked the program to end (a signal): a running capture ends as the abort key
+    // ends it and the window closes after it; without one it closes at once.
+    void EndOnSignal();
+    bool CloseAfterCapture = false;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

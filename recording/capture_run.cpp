@@ -98,11 +98,15 @@ void ClearFilePath(TForm1& form) {
 }
 
 // The capture runs inside the sequence request; the status handler may close the window in it.
+// A window still open when a capture ended on the system's request closes now, as it closes
+// every other way, once the file is complete and the log saved.
 void RunSequence(TForm1& form) {
     const QPointer<TForm1> alive(&form);
     form.Capturing = true;
     form.StartSequence();
-    if (alive) form.Capturing = false;
+    if (!alive) return;
+    form.Capturing = false;
+    if (form.CloseAfterCapture && form.isVisible()) form.close();
 }
 
 }  // namespace
@@ -141,6 +145,15 @@ void TForm1::StartCapture() {
 
 void TForm1::StopCapture() {
     StopSequence();
+}
+
+void TForm1::EndOnSignal() {
+    if (!Capturing) {
+        close();
+        return;
+    }
+    CloseAfterCapture = true;
+    StopCapture();
 }
 
 // A name too long for CurrentFilePath leaves it empty rather than cut: opening the empty name

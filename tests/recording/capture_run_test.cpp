@@ -265,6 +265,31 @@ TEST_F(CaptureRun, CaptureButtonInsideARunningCaptureChangesNothing) {
     EXPECT_EQ(Sequences(), 2u) << "a finished capture lets the next one start";
 }
 
+// A signal used to kill the program mid-capture: file unfinished, no log. Now it ends a capture
+// as the abort key does and the window closes once the capture is over; without one it closes.
+TEST_F(CaptureRun, SystemRequestToEndStopsTheCaptureThenClosesTheWindow) {
+    for (const bool capturing : {true, false}) {
+        SCOPED_TRACE(capturing);
+        TForm1& form = run.Create();
+        form.show();
+        run.capture.Clear();
+        if (!capturing) {
+            form.EndOnSignal();
+        } else {
+            DuringSequence([&] {
+                form.EndOnSignal();
+                EXPECT_EQ(run.capture.Sent(WM_CAP_STOP).size(), 1u);
+                EXPECT_TRUE(form.isVisible()) << "not closed while the capture ends";
+            });
+            form.StartCapture();
+            platform::SetMessageHook(previousHook_);
+        }
+        EXPECT_EQ(run.capture.Sent(WM_CAP_STOP).size(), capturing ? 1u : 0u);
+        EXPECT_FALSE(form.isVisible());
+        EXPECT_EQ(form.CaptureWindow, nullptr) << "the normal close ran";
+    }
+}
+
 TEST_F(CaptureRun, StopButtonSendsStopToTheCaptureWindowOnly) {
     TForm1& form = run.Create();
     run.capture.Clear();
