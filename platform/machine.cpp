@@ -215,22 +215,27 @@ std::size_t PrintableSequence(std::string_view text, std::size_t at) {
 }
 
 // A warning is one line of plain text whatever the file holds: control characters and bytes
-// that are no UTF-8 are shown as \xNN, and with `quotedLimit` each piece between double quotes
-// (a key, a value, a line of the file) longer than that is cut, whole characters kept.
-std::string Printable(std::string_view text, std::size_t quotedLimit = 0) {
+// that are no UTF-8 are shown as \xNN. With `limit`, each piece between double quotes or square
+// brackets (a key, a value, a line, a section name) longer than that many bytes is cut, whole
+// characters kept, and so is the whole line past ten times that (a kept list of sizes may be
+// long).
+std::string Printable(std::string_view text, std::size_t limit = 0) {
     std::string shown;
-    bool quoted = false;
-    std::size_t inQuotes = 0;
+    char closing = 0;  // the end of the piece being shown, if any
+    std::size_t inPiece = 0;
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t length = PrintableSequence(text, i);
-        if (text[i] == '"') {
-            quoted = !quoted;
-            inQuotes = 0;
-        } else if (quoted && quotedLimit > 0 &&
-                   (inQuotes += std::max<std::size_t>(length, 1)) > quotedLimit) {
-            const std::size_t close = text.find('"', i);
+        if (limit > 0 && shown.size() > 10 * limit) return shown + "...";
+        if (closing == 0 && (text[i] == '"' || text[i] == '[')) {
+            closing = text[i] == '"' ? '"' : ']';
+            inPiece = 0;
+        } else if (closing != 0 && text[i] == closing) {
+            closing = 0;
+        } else if (closing != 0 && limit > 0 &&
+                   (inPiece += std::max<std::size_t>(length, 1)) > limit) {
+            const std::size_t end = text.find(closing, i);
             shown += "...";
-            i = close == std::string_view::npos ? text.size() : close;
+            i = end == std::string_view::npos ? text.size() : end;
             continue;
         }
         if (length == 0) {

@@ -338,6 +338,8 @@ TEST(MachineParse, WarningsShowControlBytesEscapedAndLongValuesCut) {
          Warning(2, "key \"clock\": \"" + cut + "...\" is not real or virtual; using real")},
         {"[user]\n" + std::string(70, 'k') + " = 1\n",
          Warning(2, "unknown key \"" + std::string(60, 'k') + "...\" in [user]; ignored")},
+        {"[" + std::string(70, 's') + "]\n",
+         Warning(1, "unknown section [" + std::string(60, 's') + "...]; its keys are ignored")},
         {"\x01junk\n",
          Warning(1, "\"\\x01junk\" is neither a [section] nor a key = value; ignored")},
     };
