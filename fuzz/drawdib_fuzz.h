@@ -15,6 +15,6 @@ constexpr std::size_t kHeadBytes = 16;
 // rectangle starts at head[14], head[15] and has the destination's size).
 // head[1..2], head[3..4]: width and height, 1 + value % 160.
 // head[5]: biSizeImage: 0 the frame's size, 1 zero, 2 half, 3 twice, 4 one byte less, else
-// head[6..9] as given (at most 256 KB).
+// head[6..9] as given (at most 64 KB).
 // head[10..13]: destination x, y, dx, dy (signed bytes times 4).
 }  // namespace drawdib_fuzz
