@@ -204,7 +204,17 @@ class TForm1 : public QWidget {
         std::unique_ptr<AVICOMPRESSOPTIONS, AviBufferFree> CompressOptions;
         std::unique_ptr<WAVEFORMATEX, AviBufferFree> AudioFormat;
         bool ServiceStarted = false;  // an AVIFileInit still owed its AVIFileExit
+        std::string Path;             // the name it was opened with, for the messages about it
     };
+    // A write the disk refused (full, past a size limit, failing) ends the capture as the abort
+    // key does; what is said about it waits for the end of the capture.
+    struct WriteFailure {
+        bool Met = false;
+        int Error = 0;       // the system's reason, 0 when it gave none
+        std::string File;    // the file the write was for
+        bool Empty = false;  // whether that file had taken nothing yet
+    };
+    WriteFailure WriteFailed;
     AviOutputFile AviOutput;
     IAVIStream* VideoTarget = nullptr;  // where frames go; null when the open did not make it
     std::int32_t LastResult = 0;
@@ -215,6 +225,7 @@ class TForm1 : public QWidget {
     void WriteVideoFrame(const VIDEOHDR& frame);
     void WriteAudioBuffer(const WAVEHDR& buffer);
     void ReportError(const QString& text);
+    void ReportWriteFailure();
 
     // ---- recording/: video stream handler (video_stream.cpp) ----
     // Made at start-up, released at close. The drawing context is the platform's HDRAWDIB
@@ -272,6 +283,10 @@ class TForm1 : public QWidget {
     void Timer2Timer();
     // Set while StartCapture is inside the capture: the service keeps the buttons alive then.
     bool Capturing = false;
+    // The system asked the program to end (a signal): a running capture ends as the abort key
+    // ends it and the window closes after it; without one it closes at once.
+    void EndOnSignal();
+    bool CloseAfterCapture = false;
 
     // ---- settings/: options panel (options_panel.cpp) ----
     void Button1Click();
@@ -346,7 +361,6 @@ class TForm1 : public QWidget {
     void AddDriverItem(std::uint8_t index, const QString& description);
     std::uint8_t SelectedDriverIndex() const;
     void RepeatStartupStepsForNewDriver();
-    void SetCaptureFormatHeader(const BITMAPINFOHEADER& header);
     bool RequestVideoFormat(LONG width, LONG height);
     void TakeImageSizeFromFormat();
 };

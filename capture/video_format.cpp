@@ -48,11 +48,6 @@ BITMAPINFOHEADER TForm1::CaptureFormatHeader() const {
     return header;
 }
 
-void TForm1::SetCaptureFormatHeader(const BITMAPINFOHEADER& header) {
-    if (CaptureFormat.size() < sizeof(header)) CaptureFormat.resize(sizeof(header), 0);
-    std::memcpy(CaptureFormat.data(), &header, sizeof(header));
-}
-
 namespace {
 
 QString CompressionName(DWORD compression) {
@@ -79,15 +74,20 @@ void TForm1::NameCompression() {
 }
 
 // Asks for an uncompressed picture of this size, sending the header alone; the other fields stay
-// as the driver reported them.
+// as the driver reported them. Whatever the answer, the format kept is then the driver's own: a
+// refused request leaves it delivering what it delivered before, and an accepted one may have
+// fields (image size, bit count) the request did not set. Frames are read, shown and recorded by
+// this format, so it must never describe a picture the driver does not send.
 bool TForm1::RequestVideoFormat(LONG width, LONG height) {
     BITMAPINFOHEADER header = CaptureFormatHeader();
     header.biWidth = width;
     header.biHeight = height;
     header.biCompression = BI_RGB;
-    SetCaptureFormatHeader(header);
-    return SendMessageA(CaptureWindow, WM_CAP_SET_VIDEOFORMAT, sizeof(BITMAPINFOHEADER),
-                        reinterpret_cast<LPARAM>(CaptureFormat.data())) != 0;
+    const bool accepted =
+        SendMessageA(CaptureWindow, WM_CAP_SET_VIDEOFORMAT, sizeof(BITMAPINFOHEADER),
+                     reinterpret_cast<LPARAM>(&header)) != 0;
+    ReadVideoFormat();
+    return accepted;
 }
 
 bool TForm1::NegotiateVideoFormat() {

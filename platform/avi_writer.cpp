@@ -1,6 +1,7 @@
 #include "platform/avi_writer.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -181,8 +182,17 @@ void SetFrame(const AviWriter::Stream& stream, AviStreamHeader& header) {
 
 HRESULT AviWriter::Create(const std::string& hostPath, std::unique_ptr<AviWriter>& writer) {
     if (hostPath.empty()) return AVIERR_FILEOPEN;
-    int fd = ::open(hostPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Not through a link, and without waiting for a FIFO's reader; the file is emptied only once
+    // it is known to be a regular file.
+    const int fd =
+        ::open(hostPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
     if (fd < 0) return AVIERR_FILEOPEN;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0 ||
+        ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return AVIERR_FILEOPEN;
+    }
     writer.reset(new AviWriter(fd));
     return AVIERR_OK;
 }
@@ -249,7 +259,10 @@ HRESULT AviWriter::Write(int number, const void* data, std::size_t bytes, bool k
     if (stream.sampleSize != 0 && bytes == 0) return AVIERR_OK;
     const std::uint64_t chunk = 8 + bytes + (bytes & 1);
     const std::uint64_t finalSize = end_ + chunk + 8 + (index_.size() + 1) * kIndexEntryBytes;
-    if (finalSize > limits_.maxFileBytes) return AVIERR_FILEWRITE;
+    if (finalSize > limits_.maxFileBytes) {
+        error_ = EFBIG;
+        return AVIERR_FILEWRITE;
+    }
     if (!WriteChunk(stream.ckid, data, bytes)) return AVIERR_FILEWRITE;
     keyFrame = keyFrame || stream.sampleSize != 0;  // every block of audio is a sync point
     index_.push_back({stream.ckid, keyFrame ? AVIIF_KEYFRAME : 0,
@@ -389,15 +402,19 @@ bool AviWriter::RewriteHeaders(bool indexed) {
     return WriteAt(0, &part, 1);
 }
 
-// Writes every byte or reports failure (a full disk, a file size limit); what a failed write
-// left past end_ is overwritten by the next chunk or cut off by Finish.
+// Writes every byte or reports failure (a full disk, a file size limit; SIGXFSZ must be ignored
+// for the latter to come back as EFBIG); what a failed write left past end_ is overwritten by
+// the next chunk or cut off by Finish.
 bool AviWriter::WriteAt(std::uint64_t offset, iovec* parts, int count) {
     for (;;) {
         while (count > 0 && parts->iov_len == 0) ++parts, --count;
         if (count == 0) return true;
         ssize_t written = ::pwritev(fd_, parts, count, static_cast<off_t>(offset));
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
+        if (written <= 0) {
+            error_ = written < 0 ? errno : ENOSPC;  // nothing written: no room left
+            return false;
+        }
         offset += static_cast<std::uint64_t>(written);
         auto left = static_cast<std::size_t>(written);
         while (count > 0 && left >= parts->iov_len) left -= parts->iov_len, ++parts, --count;

@@ -60,7 +60,8 @@ class AviWriter {
   public:
     struct Stream;  // one stream's header, format and counts
 
-    // Creates (or empties) the file at a host path; AVIERR_FILEOPEN when it cannot.
+    // Creates (or empties) the regular file at a host path; AVIERR_FILEOPEN when it cannot, or
+    // when the name is a symbolic link, a FIFO or a device, which is left untouched.
     static HRESULT Create(const std::string& hostPath, std::unique_ptr<AviWriter>& writer);
     ~AviWriter();  // Finish()
     AviWriter(const AviWriter&) = delete;
@@ -76,6 +77,9 @@ class AviWriter {
 
     // Writes the index and the final headers and closes the file; later calls do nothing.
     void Finish();
+
+    // Why the latest write of a chunk failed: an errno value (EFBIG at the size limit).
+    int Error() const { return error_; }
 
   private:
     struct IndexEntry {
@@ -110,6 +114,7 @@ class AviWriter {
     std::uint64_t indexBytes_ = 0;    // the idx1 chunk, once written
     std::uint64_t bytesSincePatch_ = 0;
     bool patchDue_ = false;
+    int error_ = 0;
 };
 
 }  // namespace platform

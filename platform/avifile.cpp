@@ -30,6 +30,11 @@ class StreamObject {
                           LONG& written) = 0;
 };
 
+int& LastWriteError() {
+    static int error = 0;
+    return error;
+}
+
 class RawStream final : public StreamObject {
   public:
     RawStream(std::shared_ptr<FileObject> file, int number)
@@ -44,6 +49,7 @@ class RawStream final : public StreamObject {
         HRESULT result = file_->Writer().Write(number_, data, static_cast<std::size_t>(bytes),
                                                (flags & AVIIF_KEYFRAME) != 0, samples);
         written = result == AVIERR_OK ? bytes : 0;
+        if (result == AVIERR_FILEWRITE) LastWriteError() = file_->Writer().Error();
         return result;
     }
 
@@ -241,6 +247,11 @@ HRESULT MakeCompressed(const std::shared_ptr<StreamObject>& source,
 }
 
 }  // namespace
+
+int LastAviWriteError() {
+    return LastWriteError();
+}
+
 }  // namespace platform
 
 using namespace platform;

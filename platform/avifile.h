@@ -147,8 +147,9 @@ void AVIFileExit();
 
 // Creates a new AVI file at a Windows-style path (through the drive map). `mode` must hold
 // OF_CREATE (OF_CREATE alone or with OF_WRITE); reading existing files is AVIERR_UNSUPPORTED, a
-// path that cannot be created AVIERR_FILEOPEN. `handler` must be null (only the AVI handler
-// exists). On failure *file is null.
+// path that cannot be created AVIERR_FILEOPEN, and so is a name held by anything but a regular
+// file (a symbolic link, a FIFO, a device), which is left as it is. `handler` must be null (only
+// the AVI handler exists). On failure *file is null.
 HRESULT AVIFileOpenA(PAVIFILE* file, LPCSTR path, UINT mode, LPCLSID handler);
 
 // Adds a stream described by `info` (fccType, fccHandler, dwScale, dwRate, dwSampleSize,
@@ -177,6 +178,13 @@ HRESULT AVIStreamSetFormat(PAVISTREAM stream, LONG position, LPVOID format, LONG
 // index not included); 0 and 0 on failure.
 HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, LPVOID data, LONG bytes,
                        DWORD flags, LONG* samplesWritten, LONG* bytesWritten);
+
+namespace platform {
+// The system's reason (an errno value) for the latest write AVIStreamWrite refused with
+// AVIERR_FILEWRITE: ENOSPC for a full disk, EFBIG past a file size limit (the AVI 1.0 limit
+// included); 0 before any such refusal.
+int LastAviWriteError();
+}  // namespace platform
 
 // Add and drop a reference; they return the references the caller still holds on the handle
 // (0 once it is dead, and for a handle that is null, unknown or already dead).

@@ -1,8 +1,11 @@
 #include "platform/machine.h"
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -186,6 +189,68 @@ std::string ProgramName() {
     return program_invocation_short_name;
 }
 
+// How many bytes of a quoted piece of the file a warning shows before cutting it with "...".
+constexpr std::size_t kShownQuoted = 60;
+
+// The length of the UTF-8 sequence at `at` that shows as text: 0 for a byte that is no such
+// sequence's start, or that starts a control character (C0, DEL, or C1 such as U+009B, which a
+// terminal reads as an escape).
+std::size_t PrintableSequence(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    if (lead >= 0x20 && lead < 0x7F) return 1;
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                               : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                              : 0;
+    if (length == 0 || at + length > text.size()) return 0;
+    for (std::size_t i = 1; i < length; ++i)
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    if (lead == 0xC2 && byte(at + 1) < 0xA0) return 0;   // U+0080 to U+009F
+    if (lead == 0xE0 && byte(at + 1) < 0xA0) return 0;   // overlong
+    if (lead == 0xED && byte(at + 1) >= 0xA0) return 0;  // surrogates
+    if (lead == 0xF0 && byte(at + 1) < 0x90) return 0;   // overlong
+    if (lead == 0xF4 && byte(at + 1) >= 0x90) return 0;  // past U+10FFFF
+    return length;
+}
+
+// A warning is one line of plain text whatever the file holds: control characters and bytes
+// that are no UTF-8 are shown as \xNN. With `limit`, each piece between double quotes or square
+// brackets (a key, a value, a line, a section name) longer than that many bytes is cut, whole
+// characters kept, and so is the whole line past ten times that (a kept list of sizes may be
+// long).
+std::string Printable(std::string_view text, std::size_t limit = 0) {
+    std::string shown;
+    char closing = 0;  // the end of the piece being shown, if any
+    std::size_t inPiece = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = PrintableSequence(text, i);
+        if (limit > 0 && shown.size() > 10 * limit) return shown + "...";
+        if (closing == 0 && (text[i] == '"' || text[i] == '[')) {
+            closing = text[i] == '"' ? '"' : ']';
+            inPiece = 0;
+        } else if (closing != 0 && text[i] == closing) {
+            closing = 0;
+        } else if (closing != 0 && limit > 0 &&
+                   (inPiece += std::max<std::size_t>(length, 1)) > limit) {
+            const std::size_t end = text.find(closing, i);
+            shown += "...";
+            i = end == std::string_view::npos ? text.size() : end;
+            continue;
+        }
+        if (length == 0) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(text[i]));
+            shown += escaped;
+            ++i;
+            continue;
+        }
+        shown.append(text, i, length);
+        i += length;
+    }
+    return shown;
+}
+
 struct Entry {
     int line = 0;
     std::string key;  // lower case, except in [codecs] and [drives]
@@ -213,7 +278,7 @@ class Parser {
 
     void Warn(int line, const std::string& what) const {
         std::fprintf(stderr, "%s: machine description %s line %d: %s\n", ProgramName().c_str(),
-                     path_.c_str(), line, what.c_str());
+                     Printable(path_).c_str(), line, Printable(what, kShownQuoted).c_str());
     }
 
     void Bad(const Entry& e, const std::string& why, const std::string& kept) const {
@@ -532,24 +597,50 @@ class Parser {
     std::map<std::string, int> seen_;
 };
 
-std::optional<std::string> ReadFile(const std::string& path, std::string& problem) {
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
+// Opened without waiting (a FIFO with no writer would block start-up for good) and read only
+// when it is a regular file: a FIFO or a device is refused.
+int OpenRegular(const std::string& path, std::string& problem) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    struct stat status {};
+    if (fd < 0 || ::fstat(fd, &status) != 0) {
+        problem = "cannot be read (" + std::string(std::strerror(errno)) + ")";
+    } else if (S_ISDIR(status.st_mode)) {
         problem = "is a folder";
+    } else if (!S_ISREG(status.st_mode)) {
+        problem = "is not a regular file (a FIFO or a device)";
+    } else {
+        return fd;
+    }
+    if (fd >= 0) ::close(fd);
+    return -1;
+}
+
+// At most kLargestFile + 1 bytes, so that a larger file is seen to be so.
+bool ReadAtMost(int fd, std::string& text) {
+    text.assign(kLargestFile + 1, '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    text.resize(got);
+    return true;
+}
+
+std::optional<std::string> ReadFile(const std::string& path, std::string& problem) {
+    const int fd = OpenRegular(path, problem);
+    if (fd < 0) return std::nullopt;
+    std::string text;
+    const bool read = ReadAtMost(fd, text);
+    const int error = errno;
+    ::close(fd);
+    if (!read) {
+        problem = "cannot be read (" + std::string(std::strerror(error)) + ")";
         return std::nullopt;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        problem = "cannot be read (" + std::string(std::strerror(errno)) + ")";
-        return std::nullopt;
-    }
-    std::string text(kLargestFile + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    if (in.bad()) {
-        problem = "cannot be read (" + std::string(std::strerror(errno)) + ")";
-        return std::nullopt;
-    }
-    text.resize(static_cast<std::size_t>(in.gcount()));
     if (text.size() > kLargestFile) {
         problem = "is larger than 1 MiB";
         return std::nullopt;
@@ -584,7 +675,7 @@ MachineDescription ReadMachineDescription(const std::string& path) {
     const auto text = ReadFile(path, problem);
     if (text) return ParseMachineDescription(*text, path);
     std::fprintf(stderr, "%s: machine description %s %s; using the defaults\n",
-                 ProgramName().c_str(), path.c_str(), problem.c_str());
+                 ProgramName().c_str(), Printable(path).c_str(), problem.c_str());
     return DefaultMachineDescription();
 }
 

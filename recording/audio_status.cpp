@@ -41,7 +41,7 @@ void RollOver(TForm1& form) {
 // act on. Once a file is full, the buffers that come before the next frame still go into it
 // and are measured, but that file is not rolled over a second time.
 void RecordAudioBuffer(TForm1& form, const WAVEHDR& buffer) {
-    if (!form.FileOpen && !form.FullFileWaiting) return;
+    if (form.WriteFailed.Met || (!form.FileOpen && !form.FullFileWaiting)) return;
     form.WriteAudioBuffer(buffer);
     MeasureDrift(form, buffer.dwBytesRecorded);
     if (form.FileBytes / 1024 < kFullFileKiB || form.FullFileWaiting) return;
@@ -49,13 +49,15 @@ void RecordAudioBuffer(TForm1& form, const WAVEHDR& buffer) {
 }
 
 // A file replaced by a roll-over has its log block already, and the file named after it was
-// never opened: only an open file is logged at the end.
+// never opened: only an open file is logged at the end. A capture ended by a refused write says
+// so once its file is complete and its log saved.
 void FinishLastFile(TForm1& form) {
     form.CloseAviOutput();
     form.FileOpen = false;
     if (!form.FullFileWaiting) form.AppendLogBlock();
     form.FullFileWaiting = false;
     form.SaveCaptureLog();
+    form.ReportWriteFailure();
 }
 
 // The automatic modes end the program with the capture. The interactive mode goes back to live

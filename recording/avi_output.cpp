@@ -14,7 +14,9 @@
 
 #include "app/form1.h"
 #include "platform/avifile.h"
+#include "platform/files.h"
 #include "platform/messages.h"
+#include "settings/settings_file.h"
 
 namespace {
 
@@ -142,13 +144,35 @@ std::int32_t Incremented(std::int32_t count) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(count) + 1u);
 }
 
+// The disk refused the write: the file keeps what it had, nothing more is written, and the
+// capture is stopped as the abort key stops it; the user is told when it has ended.
+bool Refused(TForm1& form) {
+    if (form.LastResult != AVIERR_FILEWRITE) return false;
+    form.WriteFailed = {true, platform::LastAviWriteError(), form.AviOutput.Path,
+                        form.FileVideoFrames == 0 && form.FileAudioBlocks == 0};
+    form.StopSequence();
+    return true;
+}
+
+// A frame the disk refused is not counted: the log tells what the file holds.
 void AppendFrame(TForm1& form, const VIDEOHDR& frame) {
+    if (form.WriteFailed.Met) return;
     LONG written = 0;
     form.LastResult = Append(form.VideoTarget, form.FileVideoFrames, 1, frame.lpData,
                              static_cast<LONG>(frame.dwBytesUsed), AVIIF_KEYFRAME, written);
+    if (Refused(form)) return;
     form.FileBytes += static_cast<std::uint32_t>(written);
     form.FileVideoFrames = Incremented(form.FileVideoFrames);
     ++form.CaptureFrames;
+}
+
+std::string WriteFailureText(const TForm1::WriteFailure& failure) {
+    std::string text = "Écriture impossible sur le disque de destination";
+    const std::string reason = FileErrorReason(failure.Error);
+    if (!reason.empty()) text += " (" + reason + ")";
+    text += " : la capture est arrêtée";
+    if (failure.Empty) return text + " et rien n'a pu être enregistré ...";
+    return text + ". L'enregistrement est dans le fichier \"" + failure.File + "\" ...";
 }
 
 // ---- the open, step by step; each answers whether the open goes on ----
@@ -266,6 +290,7 @@ void TForm1::AviOutputFile::Release() {
     AudioStreamHeader.reset();
     AudioFormat.reset();
     CompressOptions.reset();
+    Path.clear();
 }
 
 bool TForm1::ProbeCompressor(char c1, char c2, char c3, char c4) {
@@ -289,6 +314,7 @@ void TForm1::OpenAviOutput(const char* path, const BYTE* format, std::uint16_t f
     CloseAviOutput();
     AVIFileInit();
     AviOutput.ServiceStarted = true;
+    AviOutput.Path = path;
     if (!OpenFile(*this, path)) return Abandon(*this, kOpenFailed);
     if (!CreateVideoStream(*this, HeaderOf(format, formatSize))) {
         return Abandon(*this, kStreamFailed);
@@ -319,12 +345,14 @@ void TForm1::WriteVideoFrame(const VIDEOHDR& frame) {
 // Positions and counts are in whole 4-byte samples; a buffer's odd bytes past its last whole
 // sample are left out, since the service refuses a write that ends inside a sample.
 void TForm1::WriteAudioBuffer(const WAVEHDR& buffer) {
+    if (WriteFailed.Met) return;
     const DWORD bytes = buffer.dwBytesRecorded;
     const std::int64_t start = std::int64_t{FileAudioBlocks} * bytes / kSampleBytes;
     const auto samples = static_cast<LONG>(bytes / kSampleBytes);
     LONG written = 0;
     LastResult = Append(AviOutput.AudioStream, start, samples, buffer.lpData,
                         static_cast<LONG>(static_cast<DWORD>(samples) * kSampleBytes), 0, written);
+    if (Refused(*this)) return;
     FileAudioBlocks = Incremented(FileAudioBlocks);
     FileBytes += static_cast<std::uint32_t>(written);
 }
@@ -332,4 +360,12 @@ void TForm1::WriteAudioBuffer(const WAVEHDR& buffer) {
 void TForm1::ReportError(const QString& text) {
     platform::ShowMessage(text.toStdString());
     MessageBeep(0);
+}
+
+// A file that took nothing before the disk refused it holds no recording: it is removed, and it
+// can only be the name the capture built.
+void TForm1::ReportWriteFailure() {
+    if (!WriteFailed.Met) return;
+    if (WriteFailed.Empty) DeleteFileA(WriteFailed.File.c_str());
+    ReportError(QString::fromStdString(WriteFailureText(WriteFailed)));
 }

@@ -22,6 +22,9 @@ constexpr std::uint16_t kLastFileIndex = 65535;
 constexpr char kPathTooLong[] =
     "Le chemin des fichiers de capture dépasserait 255 caractères : choisissez un disque de "
     "destination plus court dans les Options ...";
+constexpr char kForbiddenCharacter[] =
+    "Le disque de destination des fichiers de capture contient un caractère qu'un nom de fichier "
+    "ne peut pas contenir : choisissez un autre disque de destination dans les Options ...";
 
 // Slashes of the date and colons of the time become hyphens; a drive letter's colon (the second
 // character) stays.
@@ -34,10 +37,22 @@ QString FileName(const QString& destination, const QString& stamp, std::uint16_t
     return name;
 }
 
-// Every file a capture may come to need must fit CurrentFilePath whole: a name cut short would
-// record under a name nobody chose, so the start is refused instead.
+// A zero would cut the name short wherever it stands (the file system sees only what comes
+// before it), and the other characters no Windows name may hold make a name nobody chose.
+bool Forbidden(QChar c) {
+    const char16_t code = c.unicode();
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F) || QStringView(u"<>\"|?*").contains(c);
+}
+
+// Every file a capture may come to need must fit CurrentFilePath whole and be named only as the
+// program builds it: a name cut short or holding a forbidden character would record under a name
+// nobody chose, over whatever file has it, so the start is refused instead.
 bool FileNamesFit(const TForm1& form) {
     const QString last = FileName(form.ComboBox5->currentText(), form.CaptureStamp, kLastFileIndex);
+    if (std::any_of(last.cbegin(), last.cend(), Forbidden)) {
+        platform::ShowMessage(kForbiddenCharacter);
+        return false;
+    }
     if (last.toUtf8().size() <= kPathCapacity) return true;
     platform::ShowMessage(kPathTooLong);
     return false;
@@ -75,6 +90,7 @@ void ResetCaptureCounters(TForm1& form) {
     form.InsertPending = false;
     form.SyncPeriod = 250;
     form.Drift = 0;
+    form.WriteFailed = {};
 }
 
 void ClearFilePath(TForm1& form) {
@@ -82,11 +98,15 @@ void ClearFilePath(TForm1& form) {
 }
 
 // The capture runs inside the sequence request; the status handler may close the window in it.
+// A window still open when a capture ended on the system's request closes now, as it closes
+// every other way, once the file is complete and the log saved.
 void RunSequence(TForm1& form) {
     const QPointer<TForm1> alive(&form);
     form.Capturing = true;
     form.StartSequence();
-    if (alive) form.Capturing = false;
+    if (!alive) return;
+    form.Capturing = false;
+    if (form.CloseAfterCapture && form.isVisible()) form.close();
 }
 
 }  // namespace
@@ -127,6 +147,15 @@ void TForm1::StartCapture() {
 
 void TForm1::StopCapture() {
     StopSequence();
+}
+
+void TForm1::EndOnSignal() {
+    if (!Capturing) {
+        close();
+        return;
+    }
+    CloseAfterCapture = true;
+    StopCapture();
 }
 
 // A name too long for CurrentFilePath leaves it empty rather than cut: opening the empty name

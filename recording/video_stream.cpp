@@ -29,6 +29,7 @@ void FinishFullFile(TForm1& form, const VIDEOHDR& frame) {
 // so the capture goes on and no further open is tried until the next roll-over.
 void OpenNextFile(TForm1& form, const VIDEOHDR& frame) {
     if (form.CaptureFrames > 1) FinishFullFile(form, frame);
+    if (form.WriteFailed.Met) return;  // the capture is ending: no new file
     form.OpenAviOutput(form.CurrentFilePath.data(), form.CaptureFormat.data(),
                        form.CaptureFormatSize);
     form.FileVideoFrames = 0;
@@ -60,6 +61,7 @@ void CheckDrift(TForm1& form) {
 }
 
 void RecordFrame(TForm1& form, const VIDEOHDR& frame) {
+    if (form.WriteFailed.Met) return;
     if (!form.FileOpen) OpenNextFile(form, frame);
     CheckDrift(form);
     form.WriteVideoFrame(frame);

@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <cstring>
 
 #include "capture/video_format.h"
 #include "tests/fakes/form_under_test.h"
@@ -75,6 +76,10 @@ TEST(NegotiateVideoFormat, Asks384x288Then320x240) {
         }
         EXPECT_EQ(form.StartupFailed, c.refused);
         EXPECT_EQ(run.boxes.texts.empty(), !c.refused);
+        // Read back: a refused request must not leave the format describing a picture the
+        // driver does not send.
+        const BITMAPINFOHEADER kept = form.CaptureFormatHeader();
+        EXPECT_EQ(std::memcmp(&kept, &run.capture.format, sizeof kept), 0);
         if (c.refused) {
             EXPECT_EQ(run.boxes.texts.front(),
                       "Votre carte d'acquisition video ne possede pas la configuration adaptée "
@@ -117,7 +122,7 @@ TEST(ReadVideoFormat, SizeIsCutTo16BitsAndTheBufferHoldsAHeader) {
         EXPECT_EQ(form.CaptureFormatSize, c.size);
         EXPECT_GE(form.CaptureFormat.size(), std::max<std::size_t>(c.size, 40));
         const auto reads = run.capture.Sent(WM_CAP_GET_VIDEOFORMAT);
-        ASSERT_EQ(reads.size(), 2u);
+        ASSERT_GE(reads.size(), 2u);
         EXPECT_EQ(reads[1].wParam, c.size);
         EXPECT_FALSE(form.StartupFailed);
     }

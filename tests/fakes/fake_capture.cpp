@@ -1,6 +1,7 @@
 #include "tests/fakes/fake_capture.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/display.h"
@@ -71,7 +72,13 @@ std::optional<LRESULT> FakeCaptureService::Answer(HWND window, UINT message, WPA
             BITMAPINFOHEADER offered;
             std::memcpy(&offered, reinterpret_cast<const void*>(lParam), sizeof(offered));
             offeredFormats.push_back(offered);
-            return accepts(offered) ? 1 : 0;
+            if (!accepts(offered)) return 0;
+            // As a driver does, the accepted format becomes the one it reports and delivers.
+            format = offered;
+            format.biBitCount = 24;
+            format.biSizeImage = static_cast<DWORD>((offered.biWidth * 24 + 31) / 32 * 4 *
+                                                    std::abs(offered.biHeight));
+            return 1;
         }
         case WM_CAP_SET_OVERLAY:
             return overlayAnswer;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QByteArray>
@@ -697,6 +698,24 @@ TEST_F(AviFileTest, OpenRefusesWhatItCannotCreate) {
     EXPECT_EQ(AVIFileOpenA(&file, Win("read.avi").c_str(), OF_READ, nullptr), AVIERR_UNSUPPORTED);
     EXPECT_EQ(AVIFileOpenA(&file, nullptr, OF_CREATE, nullptr), AVIERR_BADPARAM);
     EXPECT_EQ(AVIFileOpenA(nullptr, Win("x.avi").c_str(), OF_CREATE, nullptr), AVIERR_BADPARAM);
+}
+
+// A name held by a link was followed and its target emptied; a FIFO blocked the open for good.
+// Neither is touched now, and the open answers at once.
+TEST_F(AviFileTest, OpenLeavesLinksFifosAndDevicesAlone) {
+    std::ofstream(Host("target.txt")) << "precious";
+    ASSERT_EQ(symlink(Host("target.txt").c_str(), Host("link.avi").c_str()), 0);
+    ASSERT_EQ(mkfifo(Host("fifo.avi").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("/dev/null", Host("device.avi").c_str()), 0);
+    for (const char* name : {"link.avi", "fifo.avi", "device.avi"}) {
+        PAVIFILE file = nullptr;
+        EXPECT_EQ(AVIFileOpenA(&file, Win(name).c_str(), OF_WRITE | OF_CREATE, nullptr),
+                  AVIERR_FILEOPEN)
+            << name;
+        EXPECT_EQ(file, nullptr);
+    }
+    std::ifstream target(Host("target.txt"));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(target), {}), "precious");
 }
 
 // ---- lifetime ----

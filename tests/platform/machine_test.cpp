@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -299,6 +302,48 @@ TEST(MachineRead, MissingFileNamesItAndGivesTheDefaults) {
     ReadMachineDescription("/tmp");
     EXPECT_THAT(testing::internal::GetCapturedStderr(),
                 HasSubstr("/tmp is a folder; using the defaults"));
+}
+
+// A FIFO with no writer used to block start-up for good, and a device was read as a file.
+TEST(MachineRead, FifoOrDeviceIsRefusedWithoutWaiting) {
+    const std::filesystem::path fifo = std::filesystem::temp_directory_path() /
+                                       ("machine_test_" + std::to_string(getpid()) + ".fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo.string(), std::string("/dev/zero")}) {
+        testing::internal::CaptureStderr();
+        const MachineDescription m = ReadMachineDescription(path);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  std::string(program_invocation_short_name) + ": machine description " + path +
+                      " is not a regular file (a FIFO or a device); using the defaults\n");
+        EXPECT_TRUE(m.drivers[0]);
+    }
+    std::filesystem::remove(fifo);
+}
+
+// Warnings used to print the file's bytes as they were: an escape sequence reached the terminal,
+// a 10,000-byte value made a 10,000-byte line.
+TEST(MachineParse, WarningsShowControlBytesEscapedAndLongValuesCut) {
+    const std::string cut = std::string(60, 'a');
+    const struct {
+        std::string text;
+        std::string warning;
+    } cases[] = {
+        {"[user]\nclock = re\x1b[2Jal\n",
+         Warning(2, "key \"clock\": \"re\\x1B[2Jal\" is not real or virtual; using real")},
+        {"[user]\nclock = a\x7f\xc2\x9b\xff\xc3\xa9\n",
+         Warning(2,
+                 "key \"clock\": \"a\\x7F\\xC2\\x9B\\xFF\xc3\xa9\" is not real or virtual; using "
+                 "real")},
+        {"[user]\nclock = " + std::string(10000, 'a') + "\n",
+         Warning(2, "key \"clock\": \"" + cut + "...\" is not real or virtual; using real")},
+        {"[user]\n" + std::string(70, 'k') + " = 1\n",
+         Warning(2, "unknown key \"" + std::string(60, 'k') + "...\" in [user]; ignored")},
+        {"[" + std::string(70, 's') + "]\n",
+         Warning(1, "unknown section [" + std::string(60, 's') + "...]; its keys are ignored")},
+        {"\x01junk\n",
+         Warning(1, "\"\\x01junk\" is neither a [section] nor a key = value; ignored")},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ParseWarnings(c.text), c.warning);
 }
 
 TEST(MachineRead, ReadsTheFileAndNamesItInWarnings) {

@@ -1,5 +1,6 @@
 // The recording's AVI file, written through the main window and read back by ffprobe and ffmpeg.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -8,11 +9,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "platform/avi_writer.h"
@@ -20,6 +25,7 @@
 #include "platform/compman_internal.h"
 #include "platform/files.h"
 #include "platform/testcard.h"
+#include "recording/handlers.h"
 #include "tests/fakes/form_under_test.h"
 
 // Counts allocations, to show that writing a frame or a buffer makes none.
@@ -388,27 +394,75 @@ TEST_F(AviOutputTest, FaultSettingTheCompressedFormatShowsTheCodecMessageAndTheO
     EXPECT_TRUE(HoldsNothing());
 }
 
-// The AVI 1.0 size limit, lowered so a test reaches it: the refused write adds no bytes and no
-// box, the frame is counted all the same, and the file keeps what went in.
-TEST_F(AviOutputTest, WriteRefusedAtTheSizeLimitIsCountedAndTheFileStaysWhole) {
-    platform::SetAviWriterLimits({1 << 20, true});
+// A write the disk refuses (a full disk, the file size limit of `ulimit -f`, the AVI 1.0 limit
+// lowered so a test reaches it) used to be counted and passed over: the capture went on, the log
+// said 750 frames where the file held 14. Now the capture is stopped at once, nothing more is
+// written, the log tells what the file holds and one message names the file; a file that took
+// nothing is removed.
+TEST_F(AviOutputTest, AWriteTheDiskRefusesEndsTheCaptureAndTheLogTellsWhatTheFileHolds) {
+    const struct {
+        const char* name;
+        rlim_t fileLimit;  // 0: none
+        std::uint64_t aviLimit;
+        bool empty;
+    } cases[] = {{"ulimit -f", 2'000'000, 0x7FFFFFFF, false},
+                 {"AVI 1.0 limit", 0, 2'000'000, false},
+                 {"not even a frame", 600, 0x7FFFFFFF, true}};
+    const auto previousAction = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit previousLimit{};
+    getrlimit(RLIMIT_FSIZE, &previousLimit);
     auto frames = Frames(1);
-    Open("T:\\limit.avi", Format(BI_RGB));
-    std::uint32_t bytesBefore = 0;
-    for (int n = 0; n < 200 && form().LastResult == 0; ++n) {
-        bytesBefore = form().FileBytes;
+    auto sound = Sound(0, 17640);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        run.boxes.texts.clear();
+        form().ListBox1->clear();
+        form().WriteFailed = {};
+        platform::SetAviWriterLimits({c.aviLimit, true});
+        std::strcpy(form().CurrentFilePath.data(), "T:\\full.avi");
+        Open("T:\\full.avi", Format(BI_RGB));
+        form().FileOpen = true;
+        form().FileVideoFrames = form().FileAudioBlocks = 0;
+        form().FileBytes = 0;
+        run.capture.Clear();
+        if (c.fileLimit != 0) {
+            const rlimit limit{c.fileLimit, previousLimit.rlim_max};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        for (int n = 0; n < 100 && !form().WriteFailed.Met; ++n) {
+            Write(frames[0]);
+            WriteSound(sound);
+        }
+        ASSERT_TRUE(form().WriteFailed.Met);
+        EXPECT_EQ(form().WriteFailed.Error, EFBIG);
+        const std::int32_t held = form().FileVideoFrames;
+        const std::uint32_t bytes = form().FileBytes;
         Write(frames[0]);
+        WriteSound(sound);
+        EXPECT_EQ(form().FileVideoFrames, held) << "nothing is written after the refusal";
+        EXPECT_EQ(form().FileBytes, bytes);
+        EXPECT_EQ(run.capture.Sent(WM_CAP_STOP).size(), 1u) << "stopped as the abort key stops";
+        EXPECT_TRUE(run.boxes.texts.empty()) << "said once the capture has ended";
+        StatusHandler(form().CaptureWindow, IDS_CAP_END, "Fin de la capture");
+        setrlimit(RLIMIT_FSIZE, &previousLimit);
+        EXPECT_EQ(form().ListBox1->item(3)->text().toStdString(),
+                  "Cp Video     : " + std::to_string(held));
+        const std::string cause =
+            "Écriture impossible sur le disque de destination (disque plein) : la capture est "
+            "arrêtée";
+        EXPECT_EQ(
+            run.boxes.texts,
+            std::vector<std::string>{
+                c.empty ? cause + " et rien n'a pu être enregistré ..."
+                        : cause + ". L'enregistrement est dans le fichier \"T:\\full.avi\" ..."});
+        EXPECT_EQ(QFile::exists(Host("full.avi")), !c.empty);
+        if (c.empty) continue;
+        EXPECT_GT(held, 2);
+        const QJsonObject video = Probe(Host("full.avi"))["streams"].toArray()[0].toObject();
+        EXPECT_EQ(Text(video["nb_read_frames"]), std::to_string(held));
+        ExpectCleanDecode(Host("full.avi"));
     }
-    EXPECT_EQ(form().LastResult, AVIERR_FILEWRITE);
-    EXPECT_EQ(form().FileBytes, bytesBefore);
-    const int accepted = form().FileVideoFrames - 1;
-    EXPECT_GT(accepted, 2);
-    EXPECT_TRUE(run.boxes.texts.empty());
-    EXPECT_EQ(NewBeeps(), 0u);
-    form().CloseAviOutput();
-    const QJsonObject video = Probe(Host("limit.avi"))["streams"].toArray()[0].toObject();
-    EXPECT_EQ(Text(video["nb_read_frames"]), std::to_string(accepted));
-    ExpectCleanDecode(Host("limit.avi"));
+    std::signal(SIGXFSZ, previousAction);
 }
 
 // ---- files never abandoned ----

@@ -209,6 +209,46 @@ TEST_F(CaptureRun, DestinationTooLongForTheLastPossibleFileIsRefused) {
     }
 }
 
+// A zero cut the name short: "C:\keep.txt" was emptied and recorded over. Every character no
+// Windows name may hold is refused the same way; nothing is deleted or created.
+TEST_F(CaptureRun, DestinationHoldingAForbiddenCharacterIsRefused) {
+    const QString destinations[] = {QStringLiteral("keep.txt") + QChar(u'\0') + u'\\',
+                                    QStringLiteral("a\x01\x1f\\"),
+                                    QStringLiteral("a\tb\\"),
+                                    QStringLiteral("a\x7f\\"),
+                                    QString::fromUtf8("a\u0085\\"),
+                                    QStringLiteral("a<b\\"),
+                                    QStringLiteral("a>b\\"),
+                                    QStringLiteral("a\"b\\"),
+                                    QStringLiteral("a|b\\"),
+                                    QStringLiteral("a?b\\"),
+                                    QStringLiteral("a*b\\")};
+    TForm1& form = run.Create();
+    QFile keep(QStringLiteral("keep.txt"));
+    ASSERT_TRUE(keep.open(QIODevice::WriteOnly));
+    keep.write("precious");
+    keep.close();
+    for (const QString& destination : destinations) {
+        SCOPED_TRACE(destination.toStdString());
+        run.capture.Clear();
+        run.boxes.texts.clear();
+        static_cast<void>(QFile(QString::fromLatin1(kLog)).open(QIODevice::WriteOnly));
+        form.ComboBox5->setEditText(destination);
+        form.StartCapture();
+        EXPECT_EQ(Sequences(), 0u);
+        EXPECT_TRUE(LogPresent());
+        EXPECT_EQ(PathOf(form), "");
+        EXPECT_EQ(run.boxes.texts,
+                  std::vector<std::string>{
+                      "Le disque de destination des fichiers de capture contient un caractère "
+                      "qu'un nom de fichier ne peut pas contenir : choisissez un autre disque de "
+                      "destination dans les Options ..."});
+    }
+    ASSERT_TRUE(keep.open(QIODevice::ReadOnly));
+    EXPECT_EQ(keep.readAll(), "precious");
+    EXPECT_TRUE(QDir().entryList({QStringLiteral("*VST_*")}).isEmpty());
+}
+
 TEST_F(CaptureRun, CaptureButtonInsideARunningCaptureChangesNothing) {
     TForm1& form = run.Create();
     DuringSequence([&form] {
@@ -223,6 +263,31 @@ TEST_F(CaptureRun, CaptureButtonInsideARunningCaptureChangesNothing) {
     EXPECT_EQ(Sequences(), 1u);
     form.StartCapture();
     EXPECT_EQ(Sequences(), 2u) << "a finished capture lets the next one start";
+}
+
+// A signal used to kill the program mid-capture: file unfinished, no log. Now it ends a capture
+// as the abort key does and the window closes once the capture is over; without one it closes.
+TEST_F(CaptureRun, SystemRequestToEndStopsTheCaptureThenClosesTheWindow) {
+    for (const bool capturing : {true, false}) {
+        SCOPED_TRACE(capturing);
+        TForm1& form = run.Create();
+        form.show();
+        run.capture.Clear();
+        if (!capturing) {
+            form.EndOnSignal();
+        } else {
+            DuringSequence([&] {
+                form.EndOnSignal();
+                EXPECT_EQ(run.capture.Sent(WM_CAP_STOP).size(), 1u);
+                EXPECT_TRUE(form.isVisible()) << "not closed while the capture ends";
+            });
+            form.StartCapture();
+            platform::SetMessageHook(previousHook_);
+        }
+        EXPECT_EQ(run.capture.Sent(WM_CAP_STOP).size(), capturing ? 1u : 0u);
+        EXPECT_FALSE(form.isVisible());
+        EXPECT_EQ(form.CaptureWindow, nullptr) << "the normal close ran";
+    }
 }
 
 TEST_F(CaptureRun, StopButtonSendsStopToTheCaptureWindowOnly) {

@@ -1,0 +1,174 @@
+#!/usr/bin/env bash
+# The built program, headless, where things go wrong: the disk refuses a write, the card refuses
+# both picture sizes, the destination holds a forbidden character, the system asks it to end.
+# Each run must leave whole files that hold what the log says, and lose or overwrite nothing.
+#   faults_end_to_end_test.sh BUILD
+set -euo pipefail
+build=$(cd "$1" && pwd)
+for tool in ffprobe ffmpeg; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 0; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=offscreen
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+fail() {
+  { echo "FAIL ($case): $*"; sed 's/^/  stderr: /' "$dir/stderr.txt" 2>/dev/null | head -20; } >&2
+  exit 1
+}
+
+# A fresh folder for each case, with the program copied in so that its settings file is its own.
+start_case() {
+  case=$1
+  dir="$work/$case"
+  mkdir -p "$dir/bin"
+  cp "$build/app/vistrel" "$dir/bin/"
+  cd "$dir"
+}
+
+machine() {  # [driver0] lines, [user] clock and escape
+  cat >machine.ini <<INI
+[drivers]
+0 = testcard
+[driver0]
+$1
+[display]
+backend = machine
+[drives]
+C = fixed:$dir
+Z = fixed:/
+[user]
+messages = stderr
+$2
+INI
+}
+
+run_program() {  # MODE; sets status
+  status=0
+  PLATFORM_MACHINE="$dir/machine.ini" timeout 120 "$dir/bin/vistrel" "$@" 2>stderr.txt || status=$?
+}
+
+frames_in() {
+  ffprobe -v error -count_frames -select_streams v -show_entries stream=nb_read_frames \
+    -of csv=p=0 "$1"
+}
+
+decodes() {
+  local errors
+  errors=$(ffmpeg -v error -xerror -i "$1" -f null - 2>&1) || fail "$1 does not decode: $errors"
+  [ -z "$errors" ] || fail "$1 decodes with errors: $errors"
+}
+
+log_value() { tr -d '\r' <CapLog.txt | sed -n "$1p" | sed 's/^.\{15\}//'; }
+
+# The file and the log agree, and the file decodes.
+check_recording() {
+  shopt -s nullglob
+  files=(VST_*.avi)
+  [ "${#files[@]}" = 1 ] || fail "expected one file, found: ${files[*]:-none}"
+  [ -f CapLog.txt ] || fail "no CapLog.txt"
+  [ "$(log_value 2)" = "${files[0]}" ] || fail "the log names $(log_value 2)"
+  local held
+  held=$(frames_in "${files[0]}")
+  [ "$(log_value 4)" = "$held" ] || fail "the log counts $(log_value 4) frames, the file holds $held"
+  decodes "${files[0]}"
+  echo "  ${files[0]}: $held frames, as logged"
+}
+
+wait_for_file() {
+  for _ in $(seq 100); do
+    compgen -G 'VST_*.avi' >/dev/null && [ "$(stat -c %s VST_*.avi)" -gt 100000 ] && return 0
+    sleep 0.1
+  done
+  fail "no recording started"
+}
+
+# 1. The file size limit (`ulimit -f`, 2 MiB) stands for a full disk: the program is not killed by
+# SIGXFSZ, the capture ends at the first refused write, one message names the file.
+start_case full-disk
+machine "noise = 100" $'clock = virtual\nescape_after_ms = 30000'
+status=0
+(ulimit -f 2048; PLATFORM_MACHINE="$dir/machine.ini" timeout 120 "$dir/bin/vistrel" Capture) \
+  2>stderr.txt || status=$?
+[ "$status" = 0 ] || fail "ended with status $status"
+[ "$(grep -c '^message:' stderr.txt)" = 1 ] || fail "not exactly one message"
+grep -q "^message: Écriture impossible sur le disque de destination (disque plein) : la capture est arrêtée. L'enregistrement est dans le fichier \"VST_[^\"]*\.avi\" ...$" stderr.txt ||
+  fail "no message naming the file"
+check_recording
+(($(log_value 4) < 750)) || fail "the whole capture was counted"
+
+# 2. A card delivering 640 x 480 Motion-JPEG that refuses both uncompressed sizes: the format
+# message, then a recording labelled as what the card sends.
+start_case refused-format
+machine $'format = MJPG 640x480\naccepts =' $'clock = virtual\nescape_after_ms = 3000'
+run_program Capture
+[ "$status" = 0 ] || fail "ended with status $status"
+grep -q "^message: Votre carte d'acquisition video ne possede pas la configuration adaptée" stderr.txt ||
+  fail "no format message"
+check_recording
+probe=$(ffprobe -v error -select_streams v -show_entries stream=codec_name,width,height \
+  -of csv=p=0 VST_*.avi)
+[ "$probe" = "mjpeg,640,480" ] || fail "the video is labelled $probe"
+
+# 3. A destination holding a zero (settings line 7 "C:\keep.txt<NUL>\"), a control character or a
+# character no Windows name holds: the start is refused, the file named is left as it was. The
+# refused Capture run then waits; the system's request to end closes it normally.
+# Each is a printf format: \\ is one backslash, \0 a zero, \t a tab.
+for destination in 'C:\\keep.txt\0\\' 'C:\\a\tb\\' 'C:\\a|b\\' 'C:\\a?b\\'; do
+  start_case "destination-$(printf '%s' "$destination" | od -An -tx1 | tr -d ' \n')"
+  machine "" ""
+  printf 'precious' >keep.txt
+  { printf '\r\n%.0s' 1 2 3 4 5 6 7; printf "$destination"; printf '\r\n'; } >bin/Vistrel.ini
+  PLATFORM_MACHINE="$dir/machine.ini" "$dir/bin/vistrel" Capture 2>stderr.txt &
+  pid=$!
+  for _ in $(seq 100); do grep -q '^message:' stderr.txt && break; sleep 0.1; done
+  kill -TERM "$pid"
+  status=0
+  wait "$pid" || status=$?
+  [ "$status" = 0 ] || fail "ended with status $status"
+  grep -q "^message: Le disque de destination des fichiers de capture contient un caractère" \
+    stderr.txt || fail "no refusal"
+  [ "$(cat keep.txt)" = precious ] || fail "keep.txt was touched"
+  [ -z "$(find . -name '*VST_*')" ] || fail "a recording was made: $(find . -name '*VST_*')"
+done
+
+# 4. SIGTERM, SIGINT or SIGHUP during a capture (real clock) ends it as Escape does, then the
+# program closes normally; a second signal kills it at once.
+for signal in TERM INT HUP; do
+  start_case "signal-$signal"
+  machine "" ""
+  PLATFORM_MACHINE="$dir/machine.ini" "$dir/bin/vistrel" Capture 2>stderr.txt &
+  pid=$!
+  wait_for_file
+  kill -"$signal" "$pid"
+  status=0
+  wait "$pid" || status=$?
+  [ "$status" = 0 ] || fail "ended with status $status"
+  check_recording
+done
+start_case second-signal
+machine "" ""
+PLATFORM_MACHINE="$dir/machine.ini" "$dir/bin/vistrel" Capture 2>stderr.txt &
+pid=$!
+wait_for_file
+# Two different signals, as the same one twice may merge into one delivery.
+kill -TERM "$pid"
+kill -INT "$pid"
+status=0
+wait "$pid" || status=$?
+[ "$status" = 143 ] || [ "$status" = 130 ] ||
+  fail "ended with status $status, not killed by the second signal"
+
+# 5. A FIFO as the machine description is refused instead of blocking start-up.
+start_case fifo-machine
+mkfifo machine.fifo
+status=0
+PLATFORM_MACHINE="$dir/machine.fifo" "$dir/bin/vistrel" 2>stderr.txt &
+pid=$!
+for _ in $(seq 100); do grep -q 'machine description' stderr.txt && break; sleep 0.1; done
+kill -TERM "$pid" 2>/dev/null || true
+wait "$pid" || status=$?
+grep -q "machine description $dir/machine.fifo is not a regular file (a FIFO or a device); using the defaults" \
+  stderr.txt || fail "the FIFO was not refused"
+echo PASS
