@@ -22,7 +22,8 @@ struct FrameSize {
 };
 
 struct DriverDescription {
-    std::string kind = "testcard";  // the only kind so far
+    std::string kind = "testcard";  // or "v4l2"
+    std::string device;             // v4l2: the device node, /dev/videoN
     std::string name = "Carte de test";
     std::string version = "1.0";
     DWORD compression = BI_RGB;  // BI_RGB (24-bit) or MJPG
@@ -64,6 +65,7 @@ struct MachineDescription {
     std::map<std::string, bool> codecs{{"MJPG", true}};  // upper-case FourCC -> installed
     DisplayDescription display;
     std::map<char, DriveDescription> drives;  // upper-case letters
+    std::string audio = "default";            // the ALSA sound input of real devices, or "none"
     ScriptedUser user;
 };
 
