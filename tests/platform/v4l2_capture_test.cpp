@@ -346,3 +346,34 @@ TEST_F(RealDevices, SoundFromTheInputInProgramBuffersWithItsBeepInPlace) {
 }
 
 }  // namespace
+
+namespace {
+
+// Preview shows the device's own picture, upright, through the capture's conversion (and the
+// JPEG decoder for a Motion-JPEG device).
+TEST_F(RealDevices, PreviewShowsTheDevicePictureUpright) {
+    struct Case {
+        const char* name;
+        std::uint32_t pixelFormat;
+        int topGrey;
+        int bottomGrey;
+    };
+    const Case cases[] = {{"YUYV", kYuyv, 255, 0}, {"MJPG", kMjpg, 90, 90}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake_v4l2::Device device({Camera("/dev/video0", {{c.pixelFormat, 320, 240}})});
+        device.frames.push_back({0, c.pixelFormat == kYuyv ? Yuyv(320, 240) : Jpeg(320, 240), 0});
+        Install(device);
+        ASSERT_TRUE(Connect());
+        auto* widget = platform::CaptureWindowOf(window_);
+        widget->resize(320, 240);
+        ASSERT_EQ(SendMessageA(window_, WM_CAP_SET_PREVIEW, 1, 0), TRUE);
+        const QImage shown = widget->grab().toImage();
+        EXPECT_NEAR(qGray(shown.pixel(160, 10)), c.topGrey, 8);
+        EXPECT_NEAR(qGray(shown.pixel(160, 230)), c.bottomGrey, 8);
+        SendMessageA(window_, WM_CAP_SET_PREVIEW, 0, 0);
+        EXPECT_EQ(device.heldAtStreamOff, 0);
+    }
+}
+
+}  // namespace
