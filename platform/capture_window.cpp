@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <exception>
 
 #include "platform/capture_sequence.h"
 #include "platform/capture_source.h"
