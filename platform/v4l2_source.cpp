@@ -144,6 +144,8 @@ class V4l2Source : public VideoSource {
     DWORD periodUs_ = 40000;
     std::int64_t silentUs_ = 0;
     std::uint64_t pending_ = 0;
+    std::uint64_t taken_ = 0;      // frames taken into out_
+    std::uint64_t liveShown_ = 0;  // the one the live picture was decoded from
     std::uint64_t repeated_ = 0;
     std::uint64_t dropped_ = 0;
 };
@@ -379,6 +381,7 @@ void V4l2Source::Pull(int timeoutMs) {
     Take(*held, heldBytes);
     Requeue(*held);
     haveFrame_ = true;
+    ++taken_;
 }
 
 bool V4l2Source::Good(const v4l2_buffer& buffer) const {
@@ -408,7 +411,7 @@ void V4l2Source::Requeue(std::uint32_t index) {
 }
 
 // Outside a capture the live display streams by itself; during one it shows the capture's
-// latest picture.
+// latest picture without taking frames from the grid.
 const QImage* V4l2Source::Live(std::uint32_t) {
     if (!capturing_) {
         if (lost_ || !StartStreaming()) return nullptr;
@@ -416,12 +419,14 @@ const QImage* V4l2Source::Live(std::uint32_t) {
         pending_ = 0;
     }
     if (!haveFrame_ || lost_) return nullptr;
-    if (!converter_ && !capturing_) {
+    if (!converter_ && liveShown_ != taken_) {
+        // Each Motion-JPEG picture is decoded once, however often the display asks.
         if (jpeg_ == nullptr) jpeg_ = tjInitDecompress();
         if (jpeg_ == nullptr) return nullptr;
         tjDecompress2(jpeg_, out_.data(), static_cast<unsigned long>(outBytes_), liveDib_.data(),
                       live_.width(), static_cast<int>(DibStride(live_.width())), live_.height(),
                       TJPF_BGR, TJFLAG_BOTTOMUP);
+        liveShown_ = taken_;
     }
     return &live_;
 }
