@@ -102,7 +102,17 @@ class RealDevices : public ::testing::Test {
         platform::SetAlsaConfigForTesting({});
         platform::SetMessageReporter(reporter_);
         parent_.reset();
+        device_.reset();
         platform::SetMachine(previous_);
+    }
+
+    // A fresh device in place of the last one, whose window goes with it.
+    fake_v4l2::Device& Plug(std::vector<Node> nodes) {
+        delete platform::CaptureWindowOf(window_);
+        window_ = nullptr;
+        device_.reset();
+        device_ = std::make_unique<fake_v4l2::Device>(std::move(nodes));
+        return *device_;
     }
 
     // The machine as found with `device` plugged in, on the scripted user's clock.
@@ -152,6 +162,7 @@ class RealDevices : public ::testing::Test {
     }
 
     Seen seen_;
+    std::unique_ptr<fake_v4l2::Device> device_;
     HWND window_ = nullptr;
     platform::MessageReporter reporter_;
     MachineDescription previous_;
@@ -164,7 +175,7 @@ TEST_F(RealDevices, CaptureNodesComeFirstInNodeOrderThenTheTestCard) {
     Node second = Camera("/dev/video2", {{kYuyv, 320, 240}});
     second.card = "Carte PCI";
     second.version = 0x050A03;
-    fake_v4l2::Device device({Camera("/dev/video0", {{kMjpg, 640, 480}}), metadata, second});
+    Plug({Camera("/dev/video0", {{kMjpg, 640, 480}}), metadata, second});
     const MachineDescription m = platform::DefaultMachineDescription();
     ASSERT_TRUE(m.drivers[0] && m.drivers[1] && m.drivers[2]);
     EXPECT_EQ(m.drivers[0]->device, "/dev/video0");
@@ -212,7 +223,7 @@ TEST_F(RealDevices, NativeFormatAndExactSizesOnly) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        fake_v4l2::Device device({Camera("/dev/video0", c.modes)});
+        fake_v4l2::Device& device = Plug({Camera("/dev/video0", c.modes)});
         Install(device);
         ASSERT_TRUE(Connect());
         EXPECT_EQ(Format().biCompression, c.nativeCompression);
@@ -225,7 +236,7 @@ TEST_F(RealDevices, NativeFormatAndExactSizesOnly) {
     }
     Node busy = Camera("/dev/video0", {{kYuyv, 320, 240}});
     busy.busy = true;
-    fake_v4l2::Device device({busy});
+    fake_v4l2::Device& device = Plug({busy});
     Install(device);
     EXPECT_FALSE(Connect()) << "a device busy elsewhere refuses the connection";
 }
@@ -257,7 +268,7 @@ TEST_F(RealDevices, FramesOnTheGridWhateverTheDeviceDoes) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         seen_ = {};
-        fake_v4l2::Device device({Camera("/dev/video0", {{c.pixelFormat, 320, 240}})});
+        fake_v4l2::Device& device = Plug({Camera("/dev/video0", {{c.pixelFormat, 320, 240}})});
         const auto picture = c.pixelFormat == kYuyv ? Yuyv(320, 240) : Jpeg(320, 240);
         for (int k = 0; k * c.devicePeriodUs < 1'000'000; ++k) {
             fake_v4l2::Frame f{k * c.devicePeriodUs, picture, 0};
@@ -287,7 +298,7 @@ TEST_F(RealDevices, FramesOnTheGridWhateverTheDeviceDoes) {
 }
 
 TEST_F(RealDevices, YuyvBecomesABottomUpDib) {
-    fake_v4l2::Device device({Camera("/dev/video0", {{kYuyv, 320, 240}})});
+    fake_v4l2::Device& device = Plug({Camera("/dev/video0", {{kYuyv, 320, 240}})});
     device.frames.push_back({0, Yuyv(320, 240), 0});
     Install(device);
     ASSERT_TRUE(Connect());
@@ -311,7 +322,7 @@ TEST_F(RealDevices, AnUnpluggedDeviceEndsTheCaptureAndIsNamed) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         seen_ = {};
-        fake_v4l2::Device device({Camera("/dev/video0", {{kYuyv, 320, 240}})});
+        fake_v4l2::Device& device = Plug({Camera("/dev/video0", {{kYuyv, 320, 240}})});
         const int frames = c.pollError ? 125 : 13;
         for (int k = 0; k < frames; ++k) device.frames.push_back({k * 40000, Yuyv(320, 240), 0});
         if (c.pollError) device.unplugAtUs = 500000;
@@ -346,7 +357,7 @@ TEST_F(RealDevices, SoundFromTheInputInProgramBuffersWithItsBeepInPlace) {
         "pcm.fromfile { type file slave.pcm \"null\" "
         "file \"/dev/null\" infile \"" +
         raw + "\" format \"raw\" }\n");
-    fake_v4l2::Device device({Camera("/dev/video0", {{kYuyv, 320, 240}})});
+    fake_v4l2::Device& device = Plug({Camera("/dev/video0", {{kYuyv, 320, 240}})});
     for (int k = 0; k < 50; ++k) device.frames.push_back({k * 40000, Yuyv(320, 240), 0});
     Install(device, "fromfile");
     ASSERT_TRUE(Connect());
@@ -374,7 +385,7 @@ TEST_F(RealDevices, PreviewShowsTheDevicePictureUpright) {
     const Case cases[] = {{"YUYV", kYuyv, 255, 0}, {"MJPG", kMjpg, 90, 90}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        fake_v4l2::Device device({Camera("/dev/video0", {{c.pixelFormat, 320, 240}})});
+        fake_v4l2::Device& device = Plug({Camera("/dev/video0", {{c.pixelFormat, 320, 240}})});
         device.frames.push_back({0, c.pixelFormat == kYuyv ? Yuyv(320, 240) : Jpeg(320, 240), 0});
         Install(device);
         ASSERT_TRUE(Connect());
