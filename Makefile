@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 
 BUILD_PACKAGES = cmake make g++ pkg-config qt6-base-dev libturbojpeg0-dev libasound2-dev \
-                 libxrandr-dev libx11-dev libgtest-dev libgmock-dev libbenchmark-dev
+                 libxrandr-dev libx11-dev libyuv-dev libgtest-dev libgmock-dev libbenchmark-dev
 TEST_PACKAGES  = ffmpeg xvfb xauth xdotool x11-utils x11-xserver-utils imagemagick \
                  fonts-dejavu-core desktop-file-utils appstream man-db
 PACKAGE_PACKAGES = dpkg-dev lintian

@@ -1,21 +1,19 @@
 #include "platform/capture_sequence.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPointer>
-#include <QTimer>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <memory>
-#include <thread>
 #include <vector>
 
+#include "platform/capture_source.h"
 #include "platform/capture_window.h"
-#include "platform/testcard.h"
+#include "platform/messages.h"
 #include "platform/window_handles.h"
 
 namespace platform {
@@ -106,56 +104,6 @@ class AbortWatcher : public QObject {
     SequenceControl& control_;
 };
 
-// Real time sleeps between events while the toolkit keeps running; virtual time jumps from one
-// event to the next, still letting the toolkit handle what is pending at each step.
-class SequenceClock {
-  public:
-    explicit SequenceClock(bool isVirtual) : virtual_(isVirtual) {
-        wake_.setSingleShot(true);
-        wake_.setTimerType(Qt::PreciseTimer);
-    }
-    void Start() { real_.start(); }
-    bool isVirtual() const { return virtual_; }
-    std::int64_t Now() const { return virtual_ ? now_ : real_.nsecsElapsed() / 1000; }
-
-    // Returns at `time`, or earlier once the capture has ended.
-    void WaitUntil(std::int64_t time, const SequenceControl& control) {
-        QCoreApplication::processEvents();
-        if (virtual_) {
-            if (!control.ended()) now_ = std::max(now_, time);
-            return;
-        }
-        while (!control.ended()) {
-            const std::int64_t remaining = time - Now();
-            if (remaining <= 0) return;
-            Sleep(remaining);
-            QCoreApplication::processEvents();
-        }
-    }
-
-  private:
-    void Sleep(std::int64_t remaining) {
-        if (remaining >= 2000) {
-            wake_.start(static_cast<int>(std::min<std::int64_t>(remaining / 1000 - 1, 1000)));
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-            wake_.stop();
-        } else {
-            std::this_thread::sleep_for(
-                std::chrono::microseconds(std::min<std::int64_t>(remaining, 500)));
-        }
-    }
-
-    bool virtual_;
-    std::int64_t now_ = 0;
-    QElapsedTimer real_;
-    QTimer wake_;
-};
-
-TestCardPicture PictureOf(const CaptureWindow& window) {
-    const BITMAPINFOHEADER& f = window.videoFormat();
-    return {f.biWidth, f.biHeight, f.biCompression == kFourCCMjpg, window.driver().noise};
-}
-
 // One capture, from the begin status to the end status. Whatever a callback does to the
 // window, the capture only reaches it again through window_, which empties when it is gone.
 class Sequence {
@@ -165,6 +113,7 @@ class Sequence {
     Sequence(const Sequence&) = delete;
     Sequence& operator=(const Sequence&) = delete;
 
+    bool Start();
     void Run();
 
   private:
@@ -180,6 +129,7 @@ class Sequence {
     void Recheck();
     void Report();
     void Finish();
+    void TellDeviceCounts() const;
 
     QPointer<CaptureWindow> window_;
     HWND handle_;
@@ -189,11 +139,13 @@ class Sequence {
     bool audio_;
     DWORD samplesPerBuffer_;
     SequenceControl control_;
-    TestCardVideo video_;
-    TestCardAudio sound_;
+    std::shared_ptr<VideoSource> video_;
     std::vector<BYTE> buffer_;
     SequenceTiming timing_;
-    SequenceClock clock_;
+    CaptureTiming sources_;
+    AudioSource& sound_;
+    CaptureClock& clock_;
+    bool started_ = false;
     std::int64_t endTime_;
     std::int64_t stopTime_ = 0;
     std::uint64_t nextFrame_ = 0;
@@ -213,16 +165,23 @@ Sequence::Sequence(CaptureWindow& window)
       user_(Machine().user),
       audio_(parms_.fCaptureAudio != FALSE),
       samplesPerBuffer_(AudioBufferBytes(parms_, format_) / format_.nBlockAlign),
-      video_(PictureOf(window)),
-      sound_(format_),
+      video_(window.source()),
       buffer_(AudioBufferBytes(parms_, format_)),
       timing_(parms_.dwRequestMicroSecPerFrame, window.driver().skewPpm, format_.nSamplesPerSec,
               samplesPerBuffer_),
-      clock_(user_.virtualClock),
+      sources_(OpenCaptureTiming(window.driver(), format_, samplesPerBuffer_)),
+      sound_(*sources_.audio),
+      clock_(*sources_.clock),
       endTime_(EndTime()) {}
 
 Sequence::~Sequence() {
+    if (started_) video_->Stop();
     if (window_) window_->DetachSequence(&control_);
+}
+
+bool Sequence::Start() {
+    started_ = video_->Start(std::max(parms_.dwRequestMicroSecPerFrame, kShortestFramePeriodUs));
+    return started_;
 }
 
 std::int64_t Sequence::EndTime() const {
@@ -245,6 +204,7 @@ void Sequence::Run() {
         DeliverPendingAudio();
     }
     Finish();
+    TellDeviceCounts();
 }
 
 void Sequence::Loop() {
@@ -298,11 +258,15 @@ void Sequence::DeliverFrame() {
     Report();
     const CAPVIDEOCALLBACK callback = window_->videoCallback();
     if (callback == nullptr) return;
-    const std::span<BYTE> bytes =
-        video_.Render(static_cast<std::uint32_t>(frame), timing_.IsFlash(frame));
+    const std::span<BYTE> bytes = video_->Frame(frame, timing_.IsFlash(frame));
+    if (video_->lost()) {
+        // An unplugged device ends the capture as the abort key does; the user is told after.
+        control_.Request(SequenceEnd::Stop);
+        return;
+    }
     frameHeader_ = VIDEOHDR{};
     frameHeader_.lpData = bytes.data();
-    frameHeader_.dwBufferLength = video_.capacity();
+    frameHeader_.dwBufferLength = video_->capacity();
     frameHeader_.dwBytesUsed = static_cast<DWORD>(bytes.size());
     frameHeader_.dwTimeCaptured = static_cast<DWORD>(timing_.FrameTime(frame) / 1000);
     frameHeader_.dwFlags = VHDR_DONE | VHDR_KEYFRAME;
@@ -357,10 +321,25 @@ void Sequence::Report() {
 }
 
 void Sequence::Finish() {
-    if (!window_) return;
-    window_->DetachSequence(&control_);
-    if (const CAPSTATUSCALLBACK status = window_->statusCallback())
-        status(handle_, IDS_CAP_END, kEndText);
+    video_->Stop();
+    started_ = false;
+    if (window_) {
+        window_->DetachSequence(&control_);
+        if (const CAPSTATUSCALLBACK status = window_->statusCallback())
+            status(handle_, IDS_CAP_END, kEndText);
+    }
+    if (video_->lost())
+        ShowMessage("Le périphérique vidéo " + video_->deviceName() +
+                    " ne répond plus : la capture a été arrêtée.");
+}
+
+// A real device's rate seldom matches the grid: what was repeated or dropped is said once.
+void Sequence::TellDeviceCounts() const {
+    if (video_->deviceName().empty()) return;
+    std::fprintf(stderr, "%s: video %s: %llu frame(s) repeated, %llu dropped\n",
+                 program_invocation_short_name, video_->deviceName().c_str(),
+                 static_cast<unsigned long long>(video_->repeated()),
+                 static_cast<unsigned long long>(video_->dropped()));
 }
 
 }  // namespace
@@ -406,6 +385,7 @@ LRESULT RunSequence(CaptureWindow& window) {
     std::unique_ptr<Sequence> sequence;
     try {
         sequence = std::make_unique<Sequence>(window);
+        if (!sequence->Start()) return FALSE;
     } catch (const std::exception&) {
         return FALSE;
     }

@@ -8,18 +8,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <exception>
 
 #include "platform/capture_sequence.h"
-#include "platform/testcard.h"
+#include "platform/capture_source.h"
 #include "platform/window_handles.h"
 
 namespace platform {
 namespace {
 
-// Larger pictures than this are refused even by a driver that accepts "any" size: they would
-// only ask for buffers no capture card fills.
-constexpr int kLargestSide = 4096;
 constexpr int kLiveFramePeriodMs = 40;
 constexpr int kLongestPreviewRateMs = 10000;
 
@@ -43,27 +39,6 @@ WAVEFORMATEX DefaultAudio() {
     return WAVEFORMATEX{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
 }
 
-BITMAPINFOHEADER RgbFormat(int width, int height) {
-    BITMAPINFOHEADER f{};
-    f.biSize = sizeof(BITMAPINFOHEADER);
-    f.biWidth = width;
-    f.biHeight = height;
-    f.biPlanes = 1;
-    f.biBitCount = 24;
-    f.biCompression = BI_RGB;
-    f.biSizeImage = DibStride(width) * static_cast<DWORD>(height);
-    return f;
-}
-
-BITMAPINFOHEADER NativeFormat(const DriverDescription& driver) {
-    BITMAPINFOHEADER f = RgbFormat(driver.size.width, driver.size.height);
-    f.biCompression = driver.compression;
-    // A compressed frame's size varies; this is the room a frame may need at most.
-    if (driver.compression != BI_RGB)
-        f.biSizeImage = static_cast<DWORD>(driver.size.width * driver.size.height * 3);
-    return f;
-}
-
 bool ValidPcm(const WAVEFORMATEX& f) {
     if (f.wFormatTag != WAVE_FORMAT_PCM) return false;
     if (f.nChannels < 1 || f.nChannels > 2) return false;
@@ -84,6 +59,7 @@ QString FormatText(const BITMAPINFOHEADER& f) {
 }
 
 QString AcceptedSizesText(const DriverDescription& d) {
+    if (d.kind == "v4l2") return QStringLiteral("celles que le périphérique donne exactement");
     if (d.acceptsAny) return QStringLiteral("toutes");
     QStringList sizes;
     for (const FrameSize& s : d.accepts) sizes << SizeText(s.width, s.height);
@@ -106,19 +82,25 @@ QString DialogTitle(DriverDialog which) {
     return {};
 }
 
+QStringList SourceLines(const DriverDescription& d) {
+    if (d.kind == "v4l2")
+        return {QStringLiteral("Source : périphérique vidéo ") + QString::fromStdString(d.device),
+                QStringLiteral("Son : entrée son ") + QString::fromStdString(Machine().audio)};
+    return {QStringLiteral("Source : mire de test intégrée"),
+            QStringLiteral("Image : barres de couleur, repère mobile, numéro d'image, "
+                           "éclair blanc à chaque seconde"),
+            QStringLiteral("Son : bip de 1 kHz à chaque seconde")};
+}
+
 QStringList DialogLines(DriverDialog which, const DriverDescription& d,
-                        const BITMAPINFOHEADER& current) {
-    const BITMAPINFOHEADER native = NativeFormat(d);
+                        const BITMAPINFOHEADER& native, const BITMAPINFOHEADER& current) {
     switch (which) {
         case DriverDialog::Format:
             return {QStringLiteral("Format actuel : ") + FormatText(current),
                     QStringLiteral("Format natif : ") + FormatText(native),
                     QStringLiteral("Tailles RGB24 acceptées : ") + AcceptedSizesText(d)};
         case DriverDialog::Source:
-            return {QStringLiteral("Source : mire de test intégrée"),
-                    QStringLiteral("Image : barres de couleur, repère mobile, numéro d'image, "
-                                   "éclair blanc à chaque seconde"),
-                    QStringLiteral("Son : bip de 1 kHz à chaque seconde")};
+            return SourceLines(d);
         case DriverDialog::Display:
             return {d.overlay ? QStringLiteral("Overlay : disponible")
                               : QStringLiteral("Overlay : non disponible (preview seulement)")};
@@ -161,10 +143,12 @@ bool CaptureWindow::Connect(WPARAM index) {
     const auto& slot = drivers[index];
     if (!slot || !slot->connect) return false;
     if (connected_) Disconnect();
+    std::shared_ptr<VideoSource> source = OpenVideoSource(*slot);
+    if (!source) return false;
+    source_ = std::move(source);
     driver_ = *slot;
     connected_ = true;
-    videoFormat_ = NativeFormat(driver_);
-    live_.reset();
+    videoFormat_ = source_->format();
     return true;
 }
 
@@ -175,15 +159,9 @@ bool CaptureWindow::Disconnect() {
     StopLiveDisplay();
     connected_ = false;
     LoseSequence();
+    live_ = nullptr;
+    source_.reset();
     return true;
-}
-
-bool CaptureWindow::AcceptsSize(int width, int height) const {
-    if (width < 1 || height < 1 || width > kLargestSide || height > kLargestSide) return false;
-    const FrameSize size{width, height};
-    if (driver_.compression == BI_RGB && size == driver_.size) return true;
-    if (driver_.acceptsAny) return true;
-    return std::find(driver_.accepts.begin(), driver_.accepts.end(), size) != driver_.accepts.end();
 }
 
 bool CaptureWindow::SetVideoFormat(const BITMAPINFOHEADER& requested) {
@@ -192,16 +170,12 @@ bool CaptureWindow::SetVideoFormat(const BITMAPINFOHEADER& requested) {
     const int h = requested.biHeight;
     const bool rgb24 = requested.biCompression == BI_RGB &&
                        (requested.biBitCount == 0 || requested.biBitCount == 24);
-    const bool native =
-        requested.biCompression == driver_.compression && FrameSize{w, h} == driver_.size;
-    if (rgb24 && AcceptsSize(w, h)) {
-        videoFormat_ = RgbFormat(w, h);
-    } else if (native) {
-        videoFormat_ = NativeFormat(driver_);
-    } else {
-        return false;
-    }
-    live_.reset();
+    const BITMAPINFOHEADER native = source_->NativeFormat();
+    const bool isNative = requested.biCompression == native.biCompression && w == native.biWidth &&
+                          h == native.biHeight;
+    if (!(rgb24 && source_->UseRgb(w, h)) && !(isNative && source_->UseNative())) return false;
+    videoFormat_ = source_->format();
+    live_ = nullptr;
     RestartLiveDisplay();
     return true;
 }
@@ -278,14 +252,6 @@ void CaptureWindow::RestartLiveDisplay() {
         StopLiveDisplay();
         return;
     }
-    if (!live_) {
-        try {
-            live_ = std::make_unique<TestCardVideo>(
-                TestCardPicture{videoFormat_.biWidth, videoFormat_.biHeight, false, driver_.noise});
-        } catch (const std::exception&) {
-            return;  // a picture too large to hold: the window stays black
-        }
-    }
     if (!liveClock_.isValid()) liveClock_.start();
     liveTimer_.start(overlay_ ? kLiveFramePeriodMs : previewRateMs_);
     ShowLiveFrame();
@@ -293,13 +259,15 @@ void CaptureWindow::RestartLiveDisplay() {
 
 void CaptureWindow::StopLiveDisplay() {
     liveTimer_.stop();
+    live_ = nullptr;
+    if (source_) source_->StopLive();
     update();
 }
 
 void CaptureWindow::ShowLiveFrame() {
-    if (!live_) return;
+    if (!source_) return;
     liveFrame_ = static_cast<std::uint32_t>(liveClock_.elapsed() / kLiveFramePeriodMs);
-    live_->Render(liveFrame_, false);
+    live_ = source_->Live(liveFrame_);
     update();
 }
 
@@ -312,14 +280,14 @@ void CaptureWindow::paintEvent(QPaintEvent*) {
     // DIB rows run bottom-up: flip the picture to show it upright.
     painter.translate(0, height());
     painter.scale(1, -1);
-    painter.drawImage(QRect(0, 0, width(), height()), live_->dib());
+    painter.drawImage(QRect(0, 0, width(), height()), *live_);
 }
 
 bool CaptureWindow::ShowDriverDialog(DriverDialog which) {
     if (!connected_) return false;
     const QString title =
         QString::fromStdString(driver_.name) + QStringLiteral(" — ") + DialogTitle(which);
-    const QStringList lines = DialogLines(which, driver_, videoFormat_);
+    const QStringList lines = DialogLines(which, driver_, source_->NativeFormat(), videoFormat_);
     if (Machine().user.messagesToStderr) {
         std::fprintf(stderr, "dialog: %s: %s\n", title.toUtf8().constData(),
                      lines.join(QStringLiteral("; ")).toUtf8().constData());

@@ -12,7 +12,7 @@
 
 namespace platform {
 
-class TestCardVideo;
+class VideoSource;
 struct SequenceControl;
 
 enum class DriverDialog { Format, Source, Display, Compression };
@@ -35,6 +35,9 @@ class CaptureWindow : public QWidget {
     bool Disconnect();
     bool connected() const { return connected_; }
     const DriverDescription& driver() const { return driver_; }
+    // What stands behind the connected driver; shared, so a capture keeps it while a callback
+    // disconnects.
+    std::shared_ptr<VideoSource> source() const { return source_; }
 
     const BITMAPINFOHEADER& videoFormat() const { return videoFormat_; }
     bool SetVideoFormat(const BITMAPINFOHEADER& requested);
@@ -78,7 +81,6 @@ class CaptureWindow : public QWidget {
     void RestartLiveDisplay();
     void StopLiveDisplay();
     void ShowLiveFrame();
-    bool AcceptsSize(int width, int height) const;
 
     bool connected_ = false;
     DriverDescription driver_;
@@ -94,7 +96,8 @@ class CaptureWindow : public QWidget {
     int previewRateMs_ = 66;
     QTimer liveTimer_;
     QElapsedTimer liveClock_;
-    std::unique_ptr<TestCardVideo> live_;
+    std::shared_ptr<VideoSource> source_;
+    const QImage* live_ = nullptr;
     std::uint32_t liveFrame_ = 0;
 
     SequenceControl* sequence_ = nullptr;

@@ -19,6 +19,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/capture_drivers.h"
 #include "platform/files.h"
 
 namespace platform {
@@ -385,6 +386,7 @@ class Parser {
     // [drivers]
 
     void DriversKey(const Entry& e) {
+        if (e.key == "audio") return DriversAudio(e);
         const auto index = ParseNumber<int>(e.key);
         if (!index || *index < 0 || *index > 9) {
             Warn(e.line,
@@ -392,12 +394,14 @@ class Parser {
             return;
         }
         const auto slot = static_cast<std::size_t>(*index);
-        if (Lower(e.value) != "testcard") {
-            Bad(e, "is not a driver kind (testcard)", "no driver at index " + e.key);
-            machine_.drivers[slot].reset();
-            return;
-        }
-        machine_.drivers[slot] = DriverDescription{};
+        machine_.drivers[slot] = DriverNamed(e.value);
+        if (!machine_.drivers[slot])
+            Bad(e, "is not a driver (testcard or v4l2:/dev/videoN)", "no driver at index " + e.key);
+    }
+
+    void DriversAudio(const Entry& e) {
+        if (e.value.empty()) return Bad(e, "is empty", "\"" + machine_.audio + "\"");
+        machine_.audio = Lower(e.value) == "none" ? "none" : e.value;
     }
 
     // [driverN]
@@ -575,11 +579,17 @@ class Parser {
     void Finish() {
         for (const auto& [index, driver] : described_) {
             auto& slot = machine_.drivers[static_cast<std::size_t>(index)];
+            const std::string name = "[driver" + std::to_string(index) + "]";
+            if (slot && slot->kind == "v4l2") {
+                Warn(describedAt_[index], name +
+                                              " describes a V4L2 device, which describes "
+                                              "itself; ignored");
+                continue;
+            }
             if (slot) {
                 slot = driver;
                 continue;
             }
-            const std::string name = "[driver" + std::to_string(index) + "]";
             Warn(describedAt_[index], name + " describes index " + std::to_string(index) +
                                           ", where no driver is installed; ignored");
         }
@@ -663,7 +673,7 @@ MachineDescription& Current() {
 
 MachineDescription DefaultMachineDescription() {
     MachineDescription machine;
-    machine.drivers[0] = DriverDescription{};
+    InstallFoundDrivers(machine.drivers);
     const std::string home = HomeFolder();
     if (!home.empty()) machine.drives['C'] = DriveDescription{DRIVE_FIXED, FolderText(home)};
     machine.drives['Z'] = DriveDescription{DRIVE_FIXED, "/"};

@@ -1,8 +1,8 @@
 // The machine description: what a Windows machine would have installed (capture drivers,
 // compressors, display modes, drives) and a scripted user, read from the INI file named by
 // PLATFORM_MACHINE. Every service reads it through Machine(); without the variable the machine
-// has the test card at index 0, the "MJPG" compressor, the real screen, drives C: (home) and
-// Z: (root), real time and real message boxes.
+// has its V4L2 capture devices, then the test card (at index 0 without a device), the "MJPG"
+// compressor, the real screen, drives C: (home) and Z: (root), real time and real message boxes.
 #pragma once
 
 #include <array>
@@ -22,7 +22,8 @@ struct FrameSize {
 };
 
 struct DriverDescription {
-    std::string kind = "testcard";  // the only kind so far
+    std::string kind = "testcard";  // or "v4l2"
+    std::string device;             // v4l2: the device node, /dev/videoN
     std::string name = "Carte de test";
     std::string version = "1.0";
     DWORD compression = BI_RGB;  // BI_RGB (24-bit) or MJPG
@@ -64,11 +65,12 @@ struct MachineDescription {
     std::map<std::string, bool> codecs{{"MJPG", true}};  // upper-case FourCC -> installed
     DisplayDescription display;
     std::map<char, DriveDescription> drives;  // upper-case letters
+    std::string audio = "default";            // the ALSA sound input of real devices, or "none"
     ScriptedUser user;
 };
 
-// The machine with no description: the test card at index 0, "MJPG", drives C: (the home folder,
-// from HOME or the password database) and Z: (the root).
+// The machine with no description: the V4L2 capture devices found at 0, 1, …, then the test
+// card, "MJPG", drives C: (the home folder, from HOME or the password database) and Z: (the root).
 MachineDescription DefaultMachineDescription();
 
 // The description in force: read once from PLATFORM_MACHINE on first use. A file that is

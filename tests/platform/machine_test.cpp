@@ -211,10 +211,9 @@ TEST(MachineParse, WarningsNameTheFileTheLineAndTheKeptValue) {
          Warning(2, "key \"clock\": \"fast\" is not real or virtual; using real")},
         {"[user]\nmessages = popup\n",
          Warning(2, "key \"messages\": \"popup\" is not dialog or stderr; using dialog")},
-        {"[drivers]\n0 = webcam\n",
-         Warning(
-             2,
-             "key \"0\": \"webcam\" is not a driver kind (testcard); using no driver at index 0")},
+        {"[drivers]\n0 = webcam\n", Warning(2,
+                                            "key \"0\": \"webcam\" is not a driver (testcard or "
+                                            "v4l2:/dev/videoN); using no driver at index 0")},
         {"[drivers]\n10 = testcard\n",
          Warning(2, "key \"10\" in [drivers] is not a driver index 0 to 9; ignored")},
         {"[codecs]\nMJPG = perhaps\n",
