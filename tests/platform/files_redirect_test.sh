@@ -45,8 +45,7 @@ as_user() {
     QT_QPA_PLATFORM=offscreen PLATFORM_MACHINE="$home/machine.ini" "$@")
 }
 
-# The platform's file service in that folder: first read, change, read back (the program itself
-# writes no settings yet).
+# The platform's file service in that folder: first read, change, read back.
 as_user "$program/platform_files_redirect_test" --gtest_brief=1 2>"$work/stderr.txt" ||
   fail "the file service test failed in a read-only program folder"
 
@@ -61,6 +60,11 @@ recorded_in() {
 }
 install -d -o nobody "$home/shipped" "$home/own"
 recorded_in "" || fail "the first run, with no settings, did not record in the working folder"
+# Its close saved the window's place (0, 0 after a Capture run) in the user's store.
+store=$home/data/vistrel/Vistrel.ini
+[ "$(head -c 10 "$store" 2>/dev/null | od -An -c | tr -d ' ')" = '\r\n\r\n0\r\n0\r\n' ] ||
+  fail "the close did not save the window's place in the user's store"
+rm -f "$store"
 
 chmod 755 "$program"
 settings 'C:\shipped\' >"$program/Vistrel.ini"

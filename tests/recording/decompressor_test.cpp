@@ -170,6 +170,8 @@ TEST(PrepareDecompressor, OnlyAMotionJpegCardOpensOne) {
         EXPECT_EQ(script.opened, opens);
         EXPECT_EQ(form.FrameBitmap.size(), QSize(384, 288));
         run.capture.accepts = [](const BITMAPINFOHEADER& h) { return h.biWidth == 320; };
+        // The fake's one format stands for every card: the new one delivers its own kind again.
+        run.capture.format.biCompression = compression;
         form.ComboBox1->setCurrentIndex(1);
         form.ComboBox1Change();
         EXPECT_EQ(form.FrameBitmap.size(), QSize(320, 240));

@@ -1,6 +1,5 @@
-// The options panel on a fake machine whose drive X: holds this test program, so that the
-// settings file beside it is the real one the panel reads and writes (the tests of this program
-// take turns at it).
+// The options panel on a fake machine whose drive X: holds the program's own folder, so that the
+// settings file beside it is the real one the panel reads and writes.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -24,9 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kExeFolder = fs::read_symlink("/proc/self/exe").parent_path();
-const fs::path kSettings = kExeFolder / "Vistrel.ini";
-
 std::string Bytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
@@ -41,17 +37,19 @@ QStringList Items(const QComboBox* list) {
 class OptionsPanel : public ::testing::Test {
   protected:
     void SetUp() override {
-        fs::remove(kSettings);
-        Drive('X', DRIVE_FIXED, kExeFolder.string());
+        fs::remove(SettingsFile());
+        Drive('X', DRIVE_FIXED, ExeFolder());
         Drive('T', DRIVE_FIXED, destination.path().toStdString());
         rec.form.show();
         rec.run.boxes.texts.clear();
     }
-    void TearDown() override { fs::remove(kSettings); }
+    void TearDown() override { fs::remove(SettingsFile()); }
     void Drive(char letter, UINT type, const std::string& folder) {
         rec.run.machine.description.drives[letter] = {type, folder};
         platform::SetMachine(rec.run.machine.description);
     }
+    std::string ExeFolder() const { return rec.run.folder.path().toStdString(); }
+    fs::path SettingsFile() const { return rec.run.SettingsFile(); }
     std::string Line(WORD line) const {
         return ReadSettingLine(SettingsPath(ExeDirectory()), line);
     }
@@ -66,7 +64,7 @@ TEST_F(OptionsPanel, DriveListHoldsTheRootsThatAnswerFromCToZAndKeepsItsText) {
     for (const char* name : {"a", "c", "e", "g", "z"}) QDir(folders.path()).mkdir(name);
     const std::string root = folders.path().toStdString() + "/";
     rec.run.machine.description.drives.clear();
-    Drive('X', DRIVE_FIXED, kExeFolder.string());
+    Drive('X', DRIVE_FIXED, ExeFolder());
     Drive('A', DRIVE_REMOVABLE, root + "a");
     Drive('C', DRIVE_FIXED, root + "c");
     Drive('D', DRIVE_CDROM, root + "d");  // no disc: its folder does not exist
@@ -91,7 +89,7 @@ TEST_F(OptionsPanel, FirstOkSavesTheDefaultsAndTheChoicesComeBackAtTheNextStart)
     for (WORD line = 0; line < kNewSettingsFileLines; ++line) {
         expected += (line >= 4 && line <= 9 ? defaults[line - 4] : "") + std::string("\r\n");
     }
-    EXPECT_EQ(Bytes(kSettings), expected);
+    EXPECT_EQ(Bytes(SettingsFile()), expected);
     EXPECT_EQ(form.FrameLimit, 24000);
 
     // The destination picked from the list, a frame limit typed; line 9 is read only at start.
@@ -126,7 +124,7 @@ TEST_F(OptionsPanel, OkAppliesTheCaptureOptionsThenTakesTheFrameLimitBeforeSavin
         {"abc", false, 777}, {"70000", true, 4464}, {" -1", true, 65535}, {"12.5", false, 777}};
     for (const FrameMaxCase& c : cases) {
         SCOPED_TRACE(c.typed);
-        fs::remove(kSettings);
+        fs::remove(SettingsFile());
         rec.run.boxes.texts.clear();
         rec.run.capture.Clear();
         form.FrameLimit = 777;
@@ -137,7 +135,7 @@ TEST_F(OptionsPanel, OkAppliesTheCaptureOptionsThenTakesTheFrameLimitBeforeSavin
         EXPECT_EQ(rec.run.capture.Sent(WM_CAP_SET_SEQUENCE_SETUP).size(), 1u);
         EXPECT_EQ(form.FrameLimit, c.frameLimit);
         EXPECT_EQ(rec.run.boxes.texts.size(), c.saved ? 0u : 1u);
-        EXPECT_EQ(fs::exists(kSettings), c.saved);
+        EXPECT_EQ(fs::exists(SettingsFile()), c.saved);
         if (c.saved) {
             EXPECT_EQ(Line(8), c.typed);
         }
