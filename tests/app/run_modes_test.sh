@@ -4,19 +4,7 @@
 # the executable and what it does to the screen. Screenshots are left in BUILD/screenshots/.
 #   run_modes_test.sh BUILD
 set -euo pipefail
-build=$(cd "$1" && pwd)
-for tool in Xvfb xrandr xdotool import ffprobe; do
-  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 0; }
-done
-work=$(mktemp -d)
-shots="$build/screenshots"
-mkdir -p "$shots"
-pids=()
-cleanup() {
-  for pid in $(cat "$work/pids" 2>/dev/null) "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/../support/x_server.sh" "$1" xrandr xdotool import ffprobe
 
 # The program in a folder of its own, so that its settings file is this test's alone.
 mkdir "$work/program" "$work/videos"
@@ -26,17 +14,7 @@ cd "$work/videos"
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 
-# The server picks a display nobody holds and tells its number, so that parallel tests never
-# share one. -noreset: it would otherwise forget the added modes whenever its last client leaves.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-export DISPLAY=":$(cat "$work/display")"
-for _ in $(seq 50); do xrandr >/dev/null 2>&1 && break; sleep 0.1; done
-add_mode() {
-  xrandr --newmode "$1" $2 >/dev/null
-  xrandr --addmode screen "$1"
-}
+start_x_server 1024x768
 add_mode 800x600_60 "40 800 840 968 1056 600 601 605 628 -hsync +vsync"
 add_mode 800x768_60 "50 800 840 968 1056 768 769 773 796 -hsync +vsync"
 add_mode 1024x600_60 "50 1024 1064 1192 1280 600 601 605 628 -hsync +vsync"

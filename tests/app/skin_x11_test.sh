@@ -7,27 +7,10 @@
 # BUILD/screenshots/.
 #   skin_x11_test.sh BUILD
 set -euo pipefail
-build=$(cd "$1" && pwd)
-for tool in Xvfb xdotool import xwininfo xprop convert; do
-  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 0; }
-done
-work=$(mktemp -d)
-shots="$build/screenshots"
-mkdir -p "$shots"
-pids=()
-cleanup() {
-  for pid in $(cat "$work/pids" 2>/dev/null) "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/../support/x_server.sh" "$1" xdotool import xwininfo xprop convert
 fail() { echo "FAIL: $*"; cat "$work"/vistrel.log 2>/dev/null; exit 1; }
 
-n=110  # away from the other X scripts, which may run beside this one
-while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-export DISPLAY=":$n"
-Xvfb "$DISPLAY" -screen 0 1024x768x24 -noreset >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+start_x_server 1024x768
 
 # A copy of the program in a folder of its own, so that its settings file lies there too.
 cp "$build/app/vistrel" "$work/vistrel"

@@ -4,34 +4,12 @@
 # by the close. Screenshots are left in BUILD/screenshots/.
 #   x11_display_test.sh BUILD
 set -euo pipefail
-build=$(cd "$1" && pwd)
-for tool in Xvfb xrandr xdotool import; do
-  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 0; }
-done
-work=$(mktemp -d)
-shots="$build/screenshots"
-mkdir -p "$shots"
-pids=()
+source "$(dirname "$0")/../support/x_server.sh" "$1" xrandr xdotool import
 # The program in a folder of its own, so that no settings file of another run moves its window.
 mkdir "$work/program"
 cp "$build/app/vistrel" "$work/program/vistrel"
-cleanup() {
-  # Programs are started inside command substitutions, so their ids are kept in a file.
-  for pid in $(cat "$work/pids" 2>/dev/null) "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# A display number nobody holds.
-n=90
-while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-export DISPLAY=":$n"
-# -noreset: the server would otherwise forget the added mode whenever its last client leaves.
-Xvfb "$DISPLAY" -screen 0 1024x768x24 -noreset >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do xrandr >/dev/null 2>&1 && break; sleep 0.1; done
-xrandr --newmode 800x600_60 40 800 840 968 1056 600 601 605 628 -hsync +vsync
-xrandr --addmode screen 800x600_60
+start_x_server 1024x768
+add_mode 800x600_60 "40 800 840 968 1056 600 601 605 628 -hsync +vsync"
 
 cat >"$work/machine.ini" <<'INI'
 [drivers]
