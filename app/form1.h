@@ -211,9 +211,9 @@ class TForm1 : public QWidget {
     // (platform/drawdib.h), named here without it.
     struct HDRAWDIB__* DrawDibHandle = nullptr;
     QImage FrameBitmap;
-    // Image1's own copy of the frame, which the overlay is drawn on; kept from frame to frame so
-    // that showing one reuses its pixels.
-    QPixmap Image1Picture;
+    // Image1's own copy of the frame, which the overlay is drawn on and which Image1 paints;
+    // kept from frame to frame so that showing one reuses its pixels.
+    QImage Image1Picture;
     QFont OverlayFont;
     QString OverlayText;
 

@@ -1,10 +1,13 @@
 // How a captured frame is shown: drawn into FrameBitmap, copied into Image1's picture and
-// marked there with the time of day or the status line. The pictures and the line's text keep
-// their storage from frame to frame; of the program's own work only the short elapsed-time text
-// is allocated anew.
+// marked there with the time of day or the status line, then painted by Image1 itself,
+// stretched to its size by DrawDib's nearest-neighbour pass (as a picture control with its
+// stretch on does) into a picture of Image1's size kept from frame to frame. The pictures and
+// the line's text keep their storage from frame to frame; of the program's own work only the
+// short elapsed-time text is allocated anew.
 #include <langinfo.h>
 
 #include <QClipboard>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMimeData>
@@ -12,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "platform/display.h"
@@ -96,24 +100,21 @@ void DrawFrameBitmap(TForm1& form, const VIDEOHDR& frame, int width, int height)
                 height, &source, frame.lpData, 0, 0, source.biWidth, source.biHeight, 0);
 }
 
-// Image1 lets go of its picture first, so that the copy lands in the picture's own pixels
-// rather than in a fresh copy of them. False when there is no picture to show.
+// Image1's own copy of FrameBitmap, made in the copy's reused pixels. False when there is no
+// picture to show.
 bool BeginImage1Picture(TForm1& form, QPainter& canvas) {
     if (form.FrameBitmap.isNull()) return false;
-    form.Image1->clear();
-    if (form.Image1Picture.size() != form.FrameBitmap.size()) {
-        form.Image1Picture = QPixmap(form.FrameBitmap.size());
+    if (form.Image1Picture.size() != form.FrameBitmap.size() ||
+        form.Image1Picture.format() != form.FrameBitmap.format()) {
+        form.Image1Picture = QImage(form.FrameBitmap.size(), form.FrameBitmap.format());
     }
-    if (!canvas.begin(&form.Image1Picture)) return false;
-    canvas.setCompositionMode(QPainter::CompositionMode_Source);
-    canvas.drawImage(0, 0, form.FrameBitmap);
-    canvas.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    return true;
+    std::memcpy(form.Image1Picture.bits(), form.FrameBitmap.constBits(),
+                static_cast<std::size_t>(form.FrameBitmap.sizeInBytes()));
+    return canvas.begin(&form.Image1Picture);
 }
 
 void ShowImage1Picture(TForm1& form, QPainter& canvas) {
     canvas.end();
-    form.Image1->setPixmap(form.Image1Picture);
     form.Image1->repaint();
 }
 
@@ -133,7 +134,7 @@ void ParkCursor(TForm1& form) {
 
 // At its own size in the bottom-right corner; a clipboard without a readable picture leaves the
 // frame as it is.
-void DrawClipboardBitmap(const QPixmap& picture, QPainter& canvas) {
+void DrawClipboardBitmap(const QImage& picture, QPainter& canvas) {
     const QClipboard* clipboard = QGuiApplication::clipboard();
     const QMimeData* data = clipboard != nullptr ? clipboard->mimeData() : nullptr;
     if (data == nullptr || !data->hasImage()) return;
@@ -142,6 +143,76 @@ void DrawClipboardBitmap(const QPixmap& picture, QPainter& canvas) {
     canvas.drawImage(QRect(picture.width() - bitmap.width(), picture.height() - bitmap.height(),
                            bitmap.width(), bitmap.height()),
                      bitmap);
+}
+
+// Paints Image1 from its picture instead of the label's own pixmap, which Qt would rescale
+// smoothly on every paint. A picture of another size than Image1's, with the stretch on, is
+// stretched once per new picture (QImage changes its cache key whenever it is written) into a
+// picture of Image1's size kept for the next frames; with the stretch off (TV) it is painted at
+// its own size, as it already has the screen's.
+class Image1Painter final : public QObject {
+  public:
+    explicit Image1Painter(TForm1& form) : QObject(form.Image1), form_(form) {
+        setObjectName(QLatin1String(kName));
+    }
+    static constexpr const char* kName = "Image1Painter";
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Paint || form_.Image1Picture.isNull()) {
+            return QObject::eventFilter(watched, event);
+        }
+        QPainter painter(form_.Image1);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(0, 0, Shown());
+        return true;
+    }
+
+  private:
+    const QImage& Shown() {
+        const QImage& picture = form_.Image1Picture;
+        const QSize size = form_.Image1->size();
+        if (!form_.Image1->hasScaledContents() || picture.size() == size || size.isEmpty()) {
+            return picture;
+        }
+        if (stretched_.size() != size) {
+            stretched_ = QImage(size, QImage::Format_RGB32);
+            stretched_.fill(Qt::black);
+            stretchedKey_ = 0;
+        }
+        if (stretchedKey_ != picture.cacheKey()) {
+            Stretch(picture);
+            stretchedKey_ = picture.cacheKey();
+        }
+        return stretched_;
+    }
+
+    // The picture's 32-bit rows, top-down, as DrawDib reads them.
+    void Stretch(const QImage& picture) {
+        BITMAPINFOHEADER source{};
+        source.biSize = sizeof source;
+        source.biWidth = picture.width();
+        source.biHeight = -picture.height();
+        source.biPlanes = 1;
+        source.biBitCount = 32;
+        source.biCompression = BI_RGB;
+        source.biSizeImage = static_cast<DWORD>(picture.sizeInBytes());
+        DrawDibDraw(form_.DrawDibHandle, platform::DeviceContextOf(&stretched_), 0, 0,
+                    stretched_.width(), stretched_.height(), &source,
+                    const_cast<uchar*>(picture.constBits()), 0, 0, picture.width(),
+                    picture.height(), 0);
+    }
+
+    TForm1& form_;
+    QImage stretched_;
+    qint64 stretchedKey_ = 0;
+};
+
+void InstallImage1Painter(TForm1& form) {
+    if (form.Image1->findChild<QObject*>(QLatin1String(Image1Painter::kName),
+                                         Qt::FindDirectChildrenOnly) != nullptr) {
+        return;
+    }
+    form.Image1->installEventFilter(new Image1Painter(form));
 }
 
 void SetFrameBitmapSize(TForm1& form, int width, int height) {
@@ -161,6 +232,7 @@ int ScaledToScreen(std::uint16_t screenWidth, int factor) {
 
 void TForm1::OpenDisplayObjects() {
     DrawDibHandle = DrawDibOpen();
+    InstallImage1Painter(*this);
     const BITMAPINFOHEADER format = CaptureFormatHeader();
     SetFrameBitmapSize(*this, std::max(0, format.biWidth), std::max(0, format.biHeight));
     OverlayText.reserve(kOverlayTextSize);
