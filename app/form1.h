@@ -214,6 +214,8 @@ class TForm1 : public QWidget {
     // Image1's own copy of the frame, which the overlay is drawn on and which Image1 paints;
     // kept from frame to frame so that showing one reuses its pixels.
     QImage Image1Picture;
+    // Paints Image1 and draws the overlay text (video_display.cpp); a child of Image1.
+    class Image1View* Image1Painter = nullptr;
     QFont OverlayFont;
     QString OverlayText;
 
