@@ -256,6 +256,7 @@ class Image1View final : public QObject {
         loaded_ = true;
         font_ = form_.OverlayFont;
         const QFontMetrics metrics(font_, &form_.Image1Picture);
+        const QFontMetricsF advances(font_, &form_.Image1Picture);
         ascent_ = metrics.ascent();
         height_ = metrics.height();
         raw_ = QRawFont::fromFont(font_);
@@ -266,10 +267,8 @@ class Image1View final : public QObject {
             quint32 glyph = 0;
             int count = 1;
             if (!raw_.glyphIndexesForChars(&c, 1, &glyph, &count) || count != 1) continue;
-            QPointF advance;
-            if (!raw_.advancesForGlyphIndexes(&glyph, &advance, 1)) continue;
             glyphs_[code] = glyph;
-            advances_[code] = advance.x();
+            advances_[code] = advances.horizontalAdvance(c);
         }
     }
 
