@@ -23,8 +23,8 @@
 #include "platform/testcard.h"
 
 // After the platform's headers: it defines TRUE and FALSE as macros.
-#include <cstdio>  // jpeglib.h needs FILE
 #include <jpeglib.h>
+#include <cstdio>  // jpeglib.h needs FILE
 
 namespace {
 
