@@ -98,7 +98,14 @@ run_interactive() {
   before=$(process_cpu "$program_pid")
   started=$(date +%s.%N)
   # Button8 ("Capture") of the windowed layout: the window at 345, 37, Panel2 at 20, 333 in it.
-  xdotool mousemove --window "$window" $((20 + 328 + 44)) $((333 + 64 + 12)) click 1
+  # A click the window was not ready for is given again.
+  for _ in 1 2 3; do
+    xdotool mousemove --window "$window" $((20 + 328 + 44)) $((333 + 64 + 12)) click 1
+    for _ in $(seq 100); do
+      [ -n "$(find "$folder" -maxdepth 1 -name 'VST_*.avi')" ] && break 2
+      sleep 0.1
+    done
+  done
   for _ in $(seq 36000); do [ -f "$folder/CapLog.txt" ] && break; sleep 0.1; done
   ended=$(date +%s.%N)
   after=$(process_cpu "$program_pid")
