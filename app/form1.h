@@ -232,9 +232,11 @@ class TForm1 : public QWidget {
     // (platform/drawdib.h), named here without it.
     struct HDRAWDIB__* DrawDibHandle = nullptr;
     QImage FrameBitmap;
-    // Image1's own copy of the frame, which the overlay is drawn on; kept from frame to frame so
-    // that showing one reuses its pixels.
-    QPixmap Image1Picture;
+    // Image1's own copy of the frame, which the overlay is drawn on and which Image1 paints;
+    // kept from frame to frame so that showing one reuses its pixels.
+    QImage Image1Picture;
+    // Paints Image1 and draws the overlay text (video_display.cpp); a child of Image1.
+    class Image1View* Image1Painter = nullptr;
     QFont OverlayFont;
     QString OverlayText;
 

@@ -144,6 +144,25 @@ void CopyRow(const BYTE* in, QRgb* out, int count) {
     for (int i = 0; i < count; ++i) out[i] = Pixel<kBytes>(in + i * kBytes);
 }
 
+// Four 24-bit pixels from three 32-bit words at a time: a third of the loads of one byte each,
+// which is what a live frame's conversion waits on.
+template <>
+void CopyRow<3>(const BYTE* in, QRgb* out, int count) {
+    constexpr QRgb kOpaque = 0xFF000000u;
+    int i = 0;
+    for (; i + 4 <= count; i += 4, in += 12) {
+        std::uint32_t a, b, c;
+        std::memcpy(&a, in, 4);
+        std::memcpy(&b, in + 4, 4);
+        std::memcpy(&c, in + 8, 4);
+        out[i] = kOpaque | (a & 0xFFFFFFu);
+        out[i + 1] = kOpaque | (a >> 24) | ((b & 0xFFFFu) << 8);
+        out[i + 2] = kOpaque | (b >> 16) | ((c & 0xFFu) << 16);
+        out[i + 3] = kOpaque | (c >> 8);
+    }
+    for (; i < count; ++i, in += 3) out[i] = Pixel<3>(in);
+}
+
 template <int kBytes>
 void ScaleRow(const BYTE* in, const int* offsets, QRgb* out, int count) {
     for (int i = 0; i < count; ++i) out[i] = Pixel<kBytes>(in + offsets[i]);

@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <QListWidget>
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -16,6 +18,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/messages.h"
+#include "recording/handlers.h"
 #include "recording/locale_clock.h"
 #include "settings/settings_file.h"
 
@@ -91,12 +94,19 @@ void TForm1::AppendLogBlock() {
 }
 
 QString TForm1::FormatElapsed(std::uint32_t milliseconds) {
+    std::array<char, kElapsedTextSize> text{};
+    const std::size_t length = FormatElapsedInto(milliseconds, text.data(), text.size());
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(length));
+}
+
+std::size_t FormatElapsedInto(std::uint32_t milliseconds, char* out, std::size_t size) {
     std::uint32_t seconds = milliseconds / 1000;
     const std::uint32_t hours = seconds / 3600;
     seconds -= hours * 3600;
     const std::uint32_t minutes = seconds / 60;
     seconds -= minutes * 60;
-    return QString::asprintf("%.02u:%.02u:%.02u", hours, minutes, seconds);
+    const int length = std::snprintf(out, size, "%.02u:%.02u:%.02u", hours, minutes, seconds);
+    return length < 0 ? 0 : std::min(static_cast<std::size_t>(length), size - 1);
 }
 
 bool TForm1::DeleteFileIfPresent(const QString& name) {

@@ -1,17 +1,23 @@
 // How a captured frame is shown: drawn into FrameBitmap, copied into Image1's picture and
-// marked there with the time of day or the status line. The pictures and the line's text keep
-// their storage from frame to frame; of the program's own work only the short elapsed-time text
-// is allocated anew.
+// marked there with the time of day or the status line, then painted by Image1 itself,
+// stretched to its size by DrawDib's nearest-neighbour pass (as a picture control with its
+// stretch on does) into a picture of Image1's size kept from frame to frame. The pictures and
+// the line's text keep their storage from frame to frame; of the program's own work only the
+// short elapsed-time text is allocated anew.
 #include <langinfo.h>
 
 #include <QClipboard>
+#include <QEvent>
+#include <QGlyphRun>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMimeData>
 #include <QPainter>
+#include <QRawFont>
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "platform/display.h"
@@ -57,16 +63,11 @@ void SetTimeOfDayText(TForm1& form) {
     SetOverlayText(form, line.data(), FormatTimeOfDay(line.data(), line.size()));
 }
 
-using ElapsedText = std::array<char, 32>;
+using ElapsedText = std::array<char, kElapsedTextSize>;
 
-// The elapsed time's digits and colons, as plain characters for the line's buffer.
 ElapsedText ElapsedOf(DWORD timeCaptured) {
-    const QString text = TForm1::FormatElapsed(timeCaptured);
     ElapsedText elapsed{};
-    const qsizetype length = std::min(text.size(), static_cast<qsizetype>(elapsed.size() - 1));
-    for (qsizetype i = 0; i < length; ++i) {
-        elapsed[static_cast<std::size_t>(i)] = text[i].toLatin1();
-    }
+    FormatElapsedInto(timeCaptured, elapsed.data(), elapsed.size());
     return elapsed;
 }
 
@@ -96,32 +97,24 @@ void DrawFrameBitmap(TForm1& form, const VIDEOHDR& frame, int width, int height)
                 height, &source, frame.lpData, 0, 0, source.biWidth, source.biHeight, 0);
 }
 
-// Image1 lets go of its picture first, so that the copy lands in the picture's own pixels
-// rather than in a fresh copy of them. False when there is no picture to show.
+// Image1's own copy of FrameBitmap, made in the copy's reused pixels. False when there is no
+// picture to show.
 bool BeginImage1Picture(TForm1& form, QPainter& canvas) {
     if (form.FrameBitmap.isNull()) return false;
-    form.Image1->clear();
-    if (form.Image1Picture.size() != form.FrameBitmap.size()) {
-        form.Image1Picture = QPixmap(form.FrameBitmap.size());
+    if (form.Image1Picture.size() != form.FrameBitmap.size() ||
+        form.Image1Picture.format() != form.FrameBitmap.format()) {
+        form.Image1Picture = QImage(form.FrameBitmap.size(), form.FrameBitmap.format());
     }
-    if (!canvas.begin(&form.Image1Picture)) return false;
-    canvas.setCompositionMode(QPainter::CompositionMode_Source);
-    canvas.drawImage(0, 0, form.FrameBitmap);
-    canvas.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    return true;
+    std::memcpy(form.Image1Picture.bits(), form.FrameBitmap.constBits(),
+                static_cast<std::size_t>(form.FrameBitmap.sizeInBytes()));
+    return canvas.begin(&form.Image1Picture);
 }
 
+// Once there is a picture it covers Image1 whole: nothing beneath needs painting first.
 void ShowImage1Picture(TForm1& form, QPainter& canvas) {
     canvas.end();
-    form.Image1->setPixmap(form.Image1Picture);
+    form.Image1->setAttribute(Qt::WA_OpaquePaintEvent);
     form.Image1->repaint();
-}
-
-// Green strokes only, the picture showing between them; (left, top) is the text's corner.
-void DrawOverlayText(TForm1& form, QPainter& canvas, int left, int top) {
-    canvas.setPen(QColor(Qt::green));
-    canvas.setBackgroundMode(Qt::TransparentMode);
-    canvas.drawText(left, top + canvas.fontMetrics().ascent(), form.OverlayText);
 }
 
 // Just beyond the bottom-right corner of the desktop as it is now, out of the picture's way.
@@ -133,7 +126,7 @@ void ParkCursor(TForm1& form) {
 
 // At its own size in the bottom-right corner; a clipboard without a readable picture leaves the
 // frame as it is.
-void DrawClipboardBitmap(const QPixmap& picture, QPainter& canvas) {
+void DrawClipboardBitmap(const QImage& picture, QPainter& canvas) {
     const QClipboard* clipboard = QGuiApplication::clipboard();
     const QMimeData* data = clipboard != nullptr ? clipboard->mimeData() : nullptr;
     if (data == nullptr || !data->hasImage()) return;
@@ -143,6 +136,163 @@ void DrawClipboardBitmap(const QPixmap& picture, QPainter& canvas) {
                            bitmap.width(), bitmap.height()),
                      bitmap);
 }
+
+}  // namespace
+
+// Paints Image1 from its picture instead of the label's own pixmap, which Qt would rescale
+// smoothly on every paint, and draws the overlay text. A picture of another size than Image1's,
+// with the stretch on, is stretched once per new picture (QImage changes its cache key whenever
+// it is written) into a picture of Image1's size kept for the next frames; with the stretch off
+// (TV) it is painted at its own size, as it already has the screen's. A child of Image1.
+class Image1View final : public QObject {
+  public:
+    explicit Image1View(TForm1& form) : QObject(form.Image1), form_(form) {
+        form.Image1->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Paint || form_.Image1Picture.isNull()) {
+            return QObject::eventFilter(watched, event);
+        }
+        QPainter painter(form_.Image1);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        const QImage& shown = Shown();
+        painter.drawImage(0, 0, shown);
+        const int width = form_.Image1->width(), height = form_.Image1->height();
+        if (shown.width() < width) {
+            painter.fillRect(shown.width(), 0, width - shown.width(), height, Qt::black);
+        }
+        if (shown.height() < height) {
+            painter.fillRect(0, shown.height(), shown.width(), height - shown.height(), Qt::black);
+        }
+        return true;
+    }
+
+    // Width and height of OverlayText in OverlayFont; DrawText draws it with its top-left corner
+    // at (left, top), green strokes only.
+    int TextWidth(QPainter& canvas) {
+        if (!Layout(canvas)) return canvas.fontMetrics().horizontalAdvance(form_.OverlayText);
+        return qRound(width_);
+    }
+    int TextHeight(QPainter& canvas) {
+        if (!Layout(canvas)) return canvas.fontMetrics().height();
+        return height_;
+    }
+    void DrawText(QPainter& canvas, int left, int top) {
+        canvas.setPen(green_);
+        canvas.setBackgroundMode(Qt::TransparentMode);
+        if (!Layout(canvas)) {
+            canvas.drawText(left, top + canvas.fontMetrics().ascent(), form_.OverlayText);
+            return;
+        }
+        run_.setRawData(indexes_.data(), positions_.data(), count_);
+        canvas.drawGlyphRun(QPointF(left, top + ascent_), run_);
+    }
+
+  private:
+    const QImage& Shown() {
+        const QImage& picture = form_.Image1Picture;
+        const QSize size = form_.Image1->size();
+        if (!form_.Image1->hasScaledContents() || picture.size() == size || size.isEmpty()) {
+            return picture;
+        }
+        if (stretched_.size() != size) {
+            stretched_ = QImage(size, QImage::Format_RGB32);
+            stretched_.fill(Qt::black);
+            stretchedKey_ = 0;
+        }
+        if (stretchedKey_ != picture.cacheKey()) {
+            Stretch(picture);
+            stretchedKey_ = picture.cacheKey();
+        }
+        return stretched_;
+    }
+
+    // The picture's 32-bit rows, top-down, as DrawDib reads them.
+    void Stretch(const QImage& picture) {
+        BITMAPINFOHEADER source{};
+        source.biSize = sizeof source;
+        source.biWidth = picture.width();
+        source.biHeight = -picture.height();
+        source.biPlanes = 1;
+        source.biBitCount = 32;
+        source.biCompression = BI_RGB;
+        source.biSizeImage = static_cast<DWORD>(picture.sizeInBytes());
+        DrawDibDraw(form_.DrawDibHandle, platform::DeviceContextOf(&stretched_), 0, 0,
+                    stretched_.width(), stretched_.height(), &source,
+                    const_cast<uchar*>(picture.constBits()), 0, 0, picture.width(),
+                    picture.height(), 0);
+    }
+
+    // The text as glyphs of the canvas's font, each looked up once per font: laying a line out
+    // through Qt's text engine allocates every time. False for a text this cannot lay out
+    // (beyond ASCII, longer than the line's room, a character the font lacks), which Qt's text
+    // drawing then takes.
+    bool Layout(QPainter& canvas) {
+        if (LayOut()) return true;
+        canvas.setFont(form_.OverlayFont);
+        return false;
+    }
+
+    bool LayOut() {
+        if (!loaded_ || form_.OverlayFont != font_) LoadFont();
+        const QString& text = form_.OverlayText;
+        if (!raw_.isValid() || text.size() > qsizetype(indexes_.size())) return false;
+        qreal x = 0;
+        count_ = 0;
+        for (const QChar c : text) {
+            const char16_t code = c.unicode();
+            if (code >= kGlyphs || glyphs_[code] == 0) return false;
+            indexes_[std::size_t(count_)] = glyphs_[code];
+            positions_[std::size_t(count_)] = QPointF(x, 0);
+            x += advances_[code];
+            ++count_;
+        }
+        width_ = x;
+        return true;
+    }
+
+    void LoadFont() {
+        loaded_ = true;
+        font_ = form_.OverlayFont;
+        const QFontMetrics metrics(font_, &form_.Image1Picture);
+        const QFontMetricsF advances(font_, &form_.Image1Picture);
+        ascent_ = metrics.ascent();
+        height_ = metrics.height();
+        raw_ = QRawFont::fromFont(font_);
+        run_.setRawFont(raw_);
+        glyphs_.fill(0);
+        for (char16_t code = 0x20; code < kGlyphs; ++code) {
+            const QChar c(code);
+            quint32 glyph = 0;
+            int count = 1;
+            if (!raw_.glyphIndexesForChars(&c, 1, &glyph, &count) || count != 1) continue;
+            glyphs_[code] = glyph;
+            advances_[code] = advances.horizontalAdvance(c);
+        }
+    }
+
+    static constexpr char16_t kGlyphs = 0x7F;
+
+    TForm1& form_;
+    QImage stretched_;
+    qint64 stretchedKey_ = 0;
+    QPen green_{QColor(Qt::green)};
+    bool loaded_ = false;
+    QFont font_;
+    QRawFont raw_;
+    std::array<quint32, kGlyphs> glyphs_{};  // 0: none
+    std::array<qreal, kGlyphs> advances_{};
+    std::array<quint32, kOverlayTextSize> indexes_{};
+    std::array<QPointF, kOverlayTextSize> positions_{};
+    int count_ = 0;
+    qreal width_ = 0;
+    int ascent_ = 0;
+    int height_ = 0;
+    QGlyphRun run_;
+};
+
+namespace {
 
 void SetFrameBitmapSize(TForm1& form, int width, int height) {
     if (form.FrameBitmap.size() == QSize(width, height)) return;
@@ -161,6 +311,7 @@ int ScaledToScreen(std::uint16_t screenWidth, int factor) {
 
 void TForm1::OpenDisplayObjects() {
     DrawDibHandle = DrawDibOpen();
+    if (Image1Painter == nullptr) Image1Painter = new Image1View(*this);
     const BITMAPINFOHEADER format = CaptureFormatHeader();
     SetFrameBitmapSize(*this, std::max(0, format.biWidth), std::max(0, format.biHeight));
     OverlayText.reserve(kOverlayTextSize);
@@ -201,9 +352,8 @@ void ShowTVFrame(TForm1& form, const VIDEOHDR& frame) {
     if (form.FileVideoFrames % kClipboardFrames == 0) {
         DrawClipboardBitmap(form.Image1Picture, canvas);
     }
-    canvas.setFont(form.OverlayFont);
-    const int top = form.ScreenHeight - canvas.fontMetrics().height() - kTVTextMargin;
-    DrawOverlayText(form, canvas, ScaledToScreen(form.ScreenWidth, kTVTextLeft), top);
+    const int top = form.ScreenHeight - form.Image1Painter->TextHeight(canvas) - kTVTextMargin;
+    form.Image1Painter->DrawText(canvas, ScaledToScreen(form.ScreenWidth, kTVTextLeft), top);
     ShowImage1Picture(form, canvas);
 }
 
@@ -215,9 +365,8 @@ void ShowStatusFrame(TForm1& form, const VIDEOHDR& frame) {
     QPainter canvas;
     if (!BeginImage1Picture(form, canvas)) return;
     SetStatusLineText(form, frame.dwTimeCaptured);
-    canvas.setFont(form.OverlayFont);
-    const QFontMetrics metrics = canvas.fontMetrics();
-    const int left = (format.biWidth - metrics.horizontalAdvance(form.OverlayText)) / 2;
-    DrawOverlayText(form, canvas, left, format.biHeight - metrics.height());
+    Image1View& view = *form.Image1Painter;
+    const int left = (format.biWidth - view.TextWidth(canvas)) / 2;
+    view.DrawText(canvas, left, format.biHeight - view.TextHeight(canvas));
     ShowImage1Picture(form, canvas);
 }

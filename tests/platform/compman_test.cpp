@@ -2,6 +2,7 @@
 #include "platform/compman.h"
 
 #include <gtest/gtest.h>
+#include <turbojpeg.h>
 
 #include <cmath>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "platform/avifile.h"
 #include "platform/compman_internal.h"
 #include "platform/machine.h"
+#include "platform/testcard.h"
 
 namespace {
 
@@ -236,6 +238,33 @@ TEST_F(CompmanTest, QualityIsAPercentage) {
     DWORD quality = 0;
     EXPECT_EQ(ICGetDefaultQuality(instance.get(), &quality), ICERR_OK);
     EXPECT_EQ(quality, 75u);
+}
+
+// Quality 100 is held to 45 dB of PSNR on a grainy analogue picture (the test card at noise 30),
+// so that recording at the best quality stays visually lossless while not spending bytes on
+// quantisers all at 1 (whose figures are in bench/README.md).
+TEST_F(CompmanTest, BestQualityKeeps45DecibelsOfAGrainyPicture) {
+    platform::TestCardVideo card({384, 288, false, 30});
+    const std::span<BYTE> frame = card.Render(7, false);
+    const std::vector<unsigned char> source(frame.begin(), frame.end());
+    const BITMAPINFOHEADER input{sizeof(BITMAPINFOHEADER), 384, 288, 1, 24, BI_RGB,
+                                 DWORD(source.size()),     0,   0,   0, 0};
+    BITMAPINFOHEADER mjpg{};
+    const std::vector<unsigned char> jpeg = Compress(input, source, 100, mjpg);
+    tjhandle decoder = tjInitDecompress();
+    std::vector<unsigned char> decoded(source.size());
+    ASSERT_EQ(tjDecompress2(decoder, jpeg.data(), jpeg.size(), decoded.data(), 384, 0, 288,
+                            TJPF_BGR, TJFLAG_BOTTOMUP),
+              0);
+    tjDestroy(decoder);
+    double sum = 0;
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        const double d = double(source[i]) - double(decoded[i]);
+        sum += d * d;
+    }
+    const double psnr = 10 * std::log10(255.0 * 255.0 * double(source.size()) / sum);
+    EXPECT_GE(psnr, 45.0);
+    EXPECT_LT(jpeg.size(), source.size()) << "and it is compressed";
 }
 
 TEST_F(CompmanTest, CompressorRefusesFormatsItCannotTake) {

@@ -227,8 +227,9 @@ int GreenIn(const QImage& image, const QRect& area) {
     return count;
 }
 
+// What Image1 paints on the screen.
 QImage Shown(const TForm1& form) {
-    return form.Image1->pixmap().toImage();
+    return form.Image1->grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
 TEST(StatusLine, ShowsTheCountersAsThePreviousFrameLeftThem) {
@@ -275,21 +276,33 @@ TEST(StatusLine, SignsAndWidthsOfEachPiece) {
     }
 }
 
-TEST(StatusLine, DrawnGreenOnACopyCentredOnTheBottomEdge) {
+// The line is drawn at the picture's size, and the marked picture stretched to Image1's size
+// with it, pixel by pixel (nearest neighbour): nothing is blurred into the grey.
+TEST(StatusLine, DrawnGreenOnACopyCentredOnTheBottomEdgeThenStretched) {
     Recording rec(Recording::RgbCard{}, QStringLiteral("Capture"));
     rec.StartCapture();
     rec.Frame(725'000);
-    const QImage shown = Shown(rec.form);
-    ASSERT_EQ(shown.size(), QSize(384, 288));
-    EXPECT_EQ(shown.pixel(0, 0), qRgb(0x80, 0x80, 0x80)) << "the frame itself is shown";
+    const QImage& marked = rec.form.Image1Picture;
+    ASSERT_EQ(marked.size(), QSize(384, 288));
+    EXPECT_EQ(marked.pixel(0, 0), qRgb(0x80, 0x80, 0x80)) << "the frame itself is shown";
     const int lineHeight = QFontMetrics(rec.form.OverlayFont, &rec.form.Image1Picture).height();
-    EXPECT_GT(GreenIn(shown, QRect(0, 288 - lineHeight, 384, lineHeight)), 50);
-    EXPECT_EQ(GreenIn(shown, QRect(0, 0, 384, 288 - lineHeight)), 0);
-    const int left = GreenIn(shown, QRect(0, 288 - lineHeight, 192, lineHeight));
-    const int right = GreenIn(shown, QRect(192, 288 - lineHeight, 192, lineHeight));
+    EXPECT_GT(GreenIn(marked, QRect(0, 288 - lineHeight, 384, lineHeight)), 50);
+    EXPECT_EQ(GreenIn(marked, QRect(0, 0, 384, 288 - lineHeight)), 0);
+    const int left = GreenIn(marked, QRect(0, 288 - lineHeight, 192, lineHeight));
+    const int right = GreenIn(marked, QRect(192, 288 - lineHeight, 192, lineHeight));
     EXPECT_NEAR(left, right, (left + right) / 4) << "centred";
     EXPECT_EQ(GreenIn(rec.form.FrameBitmap, rec.form.FrameBitmap.rect()), 0)
         << "FrameBitmap keeps the bare frame";
+
+    const QImage shown = Shown(rec.form);
+    ASSERT_EQ(shown.size(), QSize(800, 600)) << "the full screen";
+    const auto nearest = [](int d, int from, int to) { return (2 * d + 1) * from / (2 * to); };
+    for (int y = 0; y < 600; ++y) {
+        for (int x = 0; x < 800; ++x) {
+            ASSERT_EQ(shown.pixel(x, y), marked.pixel(nearest(x, 384, 800), nearest(y, 288, 600)))
+                << x << "," << y;
+        }
+    }
 }
 
 TEST(StatusLine, AFrameThatCannotBeDrawnShowsThePreviousPicture) {
