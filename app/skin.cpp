@@ -44,13 +44,15 @@ void PaintFrame(QPainter& canvas, int w, int h) {
 // Panel4 is a label, which has no click of its own: a left press and release on it is one.
 class TitleStripClick : public QObject {
   public:
-    explicit TitleStripClick(TForm1* form) : QObject(form), form_(form) {
-        form->Panel4->installEventFilter(this);
+    // The strip is kept apart from the form: the filter still hears the strip while the form,
+    // half destroyed, deletes its children, when the form's own members are gone.
+    explicit TitleStripClick(TForm1* form) : QObject(form), form_(form), strip_(form->Panel4) {
+        strip_->installEventFilter(this);
     }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched != form_->Panel4) return false;
+        if (watched != strip_) return false;
         if (event->type() != QEvent::MouseButtonPress &&
             event->type() != QEvent::MouseButtonRelease) {
             return false;
@@ -61,7 +63,7 @@ class TitleStripClick : public QObject {
             pressed_ = true;
         } else if (pressed_) {
             pressed_ = false;
-            if (form_->Panel4->rect().contains(mouse->position().toPoint())) form_->Panel4Click();
+            if (strip_->rect().contains(mouse->position().toPoint())) form_->Panel4Click();
         }
         // Taken here, so that a press on the strip never reaches the window as a drag.
         return true;
@@ -69,6 +71,7 @@ class TitleStripClick : public QObject {
 
   private:
     TForm1* form_;
+    QWidget* strip_;
     bool pressed_ = false;
 };
 
