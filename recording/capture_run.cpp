@@ -9,8 +9,8 @@
 #include <optional>
 
 #include "app/form1.h"
+#include "platform/locale_clock.h"
 #include "platform/messages.h"
-#include "recording/locale_clock.h"
 
 namespace {
 
@@ -137,7 +137,7 @@ void TForm1::StartCapture() {
     FullFileWaiting = false;
     ListBox1->clear();
     ClearFilePath(*this);
-    CaptureStamp = recording::ShortDateNow() + u'_' + recording::LongTimeNow();
+    CaptureStamp = platform::ShortDateNow() + u'_' + platform::LongTimeNow();
     FileIndex = 0;
     if (!FileNamesFit(*this)) return;
     BuildFilePath();
