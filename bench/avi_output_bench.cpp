@@ -24,29 +24,14 @@
 #include "app/form1.h"
 #include "platform/files.h"
 #include "platform/testcard.h"
+#include "tests/support/alloc_counter.h"
 
 // Every malloc is counted (operator new goes through it, and so do libjpeg's own pools).
 extern "C" void* __libc_malloc(std::size_t size);
 static std::atomic<long> mallocs{0};
-static std::atomic<long> news{0};
 extern "C" void* malloc(std::size_t size) {
     ++mallocs;
     return __libc_malloc(size);
-}
-void* operator new(std::size_t size) {
-    ++news;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    ++news;
-    return std::malloc(size == 0 ? 1 : size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
 }
 
 namespace {
@@ -121,7 +106,7 @@ void BM_WriteVideoFrame(benchmark::State& state) {
     Open(form, RgbFormat(width, height));
     VIDEOHDR first = Header(frames[0]);
     form.WriteVideoFrame(first);  // the headers are laid out at the first write
-    const long mallocsBefore = mallocs, newsBefore = news;
+    const long mallocsBefore = mallocs, newsBefore = alloc_counter::Allocations();
     double bytes = 0;
     std::size_t n = 0;
     for (auto _ : state) {
@@ -137,7 +122,8 @@ void BM_WriteVideoFrame(benchmark::State& state) {
     }
     const auto frameCount = static_cast<double>(state.iterations());
     state.counters["mallocs_per_frame"] = static_cast<double>(mallocs - mallocsBefore) / frameCount;
-    state.counters["news_per_frame"] = static_cast<double>(news - newsBefore) / frameCount;
+    state.counters["news_per_frame"] =
+        static_cast<double>(alloc_counter::Allocations() - newsBefore) / frameCount;
     state.counters["jpeg_bytes"] = bytes / frameCount;
     state.SetItemsProcessed(state.iterations());
     form.CloseAviOutput();
@@ -152,7 +138,7 @@ void BM_BareTjCompress2(benchmark::State& state) {
     unsigned long capacity = tjBufSize(width, height, TJSAMP_444);
     unsigned char* jpeg = tjAlloc(static_cast<int>(capacity));
     std::size_t n = 0;
-    const long mallocsBefore = mallocs, newsBefore = news;
+    const long mallocsBefore = mallocs, newsBefore = alloc_counter::Allocations();
     for (auto _ : state) {
         unsigned long size = capacity;
         tjCompress2(encoder, frames[++n % frames.size()].data(), width,
@@ -162,7 +148,8 @@ void BM_BareTjCompress2(benchmark::State& state) {
     }
     const auto frameCount = static_cast<double>(state.iterations());
     state.counters["mallocs_per_frame"] = static_cast<double>(mallocs - mallocsBefore) / frameCount;
-    state.counters["news_per_frame"] = static_cast<double>(news - newsBefore) / frameCount;
+    state.counters["news_per_frame"] =
+        static_cast<double>(alloc_counter::Allocations() - newsBefore) / frameCount;
     state.SetItemsProcessed(state.iterations());
     tjFree(jpeg);
     tjDestroy(encoder);

@@ -14,13 +14,18 @@
 // then, and none can be added or reformatted afterwards. While a file is open its headers and
 // sizes are brought up to date in place about once per second of written data, so a process that
 // dies leaves a file that players read up to that point; the index is added when the file is
-// completed. A file never grows past the AVI 1.0 limit of 2^31 - 1 bytes (index included): a
-// write that would cross it is refused with AVIERR_FILEWRITE, writes nothing, and the file stays
-// valid; so is a write the disk refuses. Every call runs on the caller's thread; one thread at a
-// time.
+// completed. A file never grows past the AVI 1.0 limit, platform::kAviMaxFileBytes (index
+// included): a write that would cross it is refused with AVIERR_FILEWRITE, writes nothing, and the
+// file stays valid; so is a write the disk refuses. Every call runs on the caller's thread; one
+// thread at a time.
 #pragma once
 
 #include "platform/windef.h"
+
+namespace platform {
+// The largest AVI 1.0 file, index included: its readers take RIFF sizes as signed 32-bit numbers.
+inline constexpr std::uint32_t kAviMaxFileBytes = 0x7FFF'FFFF;
+}  // namespace platform
 
 using ULONG = std::uint32_t;
 

@@ -7,13 +7,16 @@
 #include <cstdlib>
 
 #include "app/form1.h"
+#include "platform/avifile.h"
 #include "recording/handlers.h"
 
 namespace {
 
-// FileBytes div 1024 at which a file is full: 2,099,200,000 bytes, under the 2 GiB that AVI 1.0
-// readers take, with room left for the headers and the index.
+// FileBytes div 1024 at which a file is full: 2,099,200,000 bytes, under the AVI 1.0 limit with
+// room left for the headers and the index.
 constexpr std::uint32_t kFullFileKiB = 2'050'000;
+static_assert(std::uint64_t{kFullFileKiB} * 1024 < platform::kAviMaxFileBytes,
+              "a file rolls over before it reaches the AVI 1.0 limit");
 constexpr std::size_t kClearedPathBytes = 255;
 
 void MeasureDrift(TForm1& form, std::uint32_t bytesRecorded) {
