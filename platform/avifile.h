@@ -1,13 +1,13 @@
 // AVI file service: new AVI 1.0 files written stream by stream, with compressed video streams made
 // through the compression manager (compman.h).
 //
-// Lifetime. Handles count references as the published service does: AVIFileOpenA and
-// AVIFileCreateStreamA hand out one reference each, AVIMakeCompressedStream one on the new
-// stream. A stream keeps its file alive and a compressed stream keeps its source stream alive, so
-// the file is completed (index written, every header and size final) and closed when the file and
-// all its streams have been released, in whatever order. A handle whose references are all
-// released is dead: releasing it again, or any other call with it, is refused safely
-// (AVIERR_BADHANDLE, or 0 from the release calls), never a use of freed memory.
+// Lifetime. Handles count references: AVIFileOpenA and AVIFileCreateStreamA hand out one reference
+// each, AVIMakeCompressedStream one on the new stream. A stream keeps its file alive and a
+// compressed stream keeps its source stream alive, so the file is completed (index written, every
+// header and size final) and closed when the file and all its streams have been released, in
+// whatever order. A handle whose references are all released is dead: releasing it again, or any
+// other call with it, is refused safely (AVIERR_BADHANDLE, or 0 from the release calls), never a
+// use of freed memory.
 //
 // Writing. A stream only appends: AVIStreamWrite adds its data at the stream's end, whatever
 // `start` says. Headers are laid out at the first write, so every stream needs its format by
