@@ -16,8 +16,8 @@ namespace {
 
 constexpr char kLogName[] = "CapLog.txt";
 
-// A list line ends at its first zero character (a name typed with one), so that the saved log
-// holds none: readers of text files stop or stumble at a zero byte.
+// A list line ends at its first zero character, so that the saved log holds none: readers of
+// text files stop or stumble at a zero byte.
 std::string AnsiLine(QString line) {
     const qsizetype zero = line.indexOf(QChar(u'\0'));
     if (zero >= 0) line.truncate(zero);
