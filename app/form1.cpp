@@ -21,7 +21,8 @@ const QColor kLime(0, 255, 0);
 const QColor kBlue(0, 0, 255);
 const QColor kBlack(0, 0, 0);
 
-// Point sizes 8, 10 and 18 of the original layout are these pixel heights.
+// Point sizes 8, 10 and 18 at 96 dots per inch. Fonts are sized in pixels so that the text keeps
+// fitting the controls' fixed pixel sizes whatever resolution the screen reports.
 constexpr int k8Points = 11;
 constexpr int k10Points = 13;
 constexpr int k18Points = 24;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/vfw.h"
+#include "recording/recording_state.h"
 
 class QCheckBox;
 class QComboBox;
@@ -22,7 +23,9 @@ class QPainter;
 class QPushButton;
 class QTimer;
 
-class TForm1 : public QWidget {
+// The recording's state is a base rather than a member so that the handlers, the capture run
+// and their tests keep naming its fields on the window (form.FileBytes).
+class TForm1 : public QWidget, public RecordingState {
     Q_OBJECT
 
   public:
@@ -155,30 +158,6 @@ class TForm1 : public QWidget {
     void ComboBox2Change();
     void ComboBox3Change();
 
-    // ---- recording/: state shared by the AVI output, the handlers and the capture run ----
-    // Widths are the documented ones: counters wrap where their width says so.
-    bool CodecAvailable = false;
-    QString CompressorFourCC = QStringLiteral("DIVX");
-    bool FileOpen = false;
-    std::int32_t FileVideoFrames = 0;
-    std::int32_t FileAudioBlocks = 0;
-    std::uint32_t CaptureFrames = 0;
-    std::uint16_t FileIndex = 0;
-    std::uint32_t FileBytes = 0;
-    std::int32_t VideoTimeMs = 0;
-    std::int32_t AudioTimeMs = 0;
-    std::int32_t Drift = 0;
-    bool DropPending = false;
-    bool InsertPending = false;
-    std::uint32_t DropCount = 0;
-    std::uint32_t InsertCount = 0;
-    std::uint32_t DriverDropCount = 0;
-    std::int32_t TotalDefect = 0;
-    std::uint16_t SyncPeriod = 0;
-    std::uint16_t FrameLimit = 0;
-    QString CaptureStamp;
-    std::array<char, 256> CurrentFilePath{};
-
     // ---- recording/: AVI output (avi_output.cpp) ----
     // The AVI service's records are only named here (`struct X*`); avi_output.cpp, where they
     // are complete, allocates and frees them.
@@ -206,15 +185,6 @@ class TForm1 : public QWidget {
         bool ServiceStarted = false;  // an AVIFileInit still owed its AVIFileExit
         std::string Path;             // the name it was opened with, for the messages about it
     };
-    // A write the disk refused (full, past a size limit, failing) ends the capture as the abort
-    // key does; what is said about it waits for the end of the capture.
-    struct WriteFailure {
-        bool Met = false;
-        int Error = 0;       // the system's reason, 0 when it gave none
-        std::string File;    // the file the write was for
-        bool Empty = false;  // whether that file had taken nothing yet
-    };
-    WriteFailure WriteFailed;
     AviOutputFile AviOutput;
     IAVIStream* VideoTarget = nullptr;  // where frames go; null when the open did not make it
     std::int32_t LastResult = 0;
@@ -257,11 +227,6 @@ class TForm1 : public QWidget {
 
     void PrepareDecompressor();
     void ReleaseDecompressor();
-
-    // ---- recording/: audio and status handlers (audio_status.cpp) ----
-    // Set by a roll-over while the full file, still open, waits for the next frame to replace
-    // it: it takes the sound that comes meanwhile but is not rolled over again.
-    bool FullFileWaiting = false;
 
     // ---- recording/: capture run and capture log (capture_run.cpp) ----
     // CaptureLog is the lines of ListBox1.

@@ -28,7 +28,8 @@ int DesktopHeight() {
     return GetSystemMetrics(SM_CYSCREEN);
 }
 
-// Integer division truncates toward zero, as the layout arithmetic requires (-3 / 2 == -1).
+// Integer division truncates toward zero (-3 / 2 == -1), so an odd pixel always goes to the right,
+// whether the inner part fits (margins 1 and 2) or overhangs (1 and 2 pixels past the edges).
 int CentredLeft(int outer, int inner) {
     return (outer - inner) / 2;
 }

@@ -125,6 +125,21 @@ void TForm1::ComboBox1Change() {
     RepeatStartupStepsForNewDriver();
 }
 
+// The handlers are kept, so that a driver change can register them with the new window.
+void TForm1::RegisterHandlers(CAPSTATUSCALLBACK status, CAPVIDEOCALLBACK video,
+                              CAPWAVECALLBACK audio) {
+    RegisteredStatusHandler = status;
+    RegisteredVideoHandler = video;
+    RegisteredAudioHandler = audio;
+    SendMessageA(CaptureWindow, WM_CAP_SET_CALLBACK_STATUSA, 0, reinterpret_cast<LPARAM>(status));
+    SendMessageA(CaptureWindow, WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0,
+                 reinterpret_cast<LPARAM>(video));
+    if (RunMode != QLatin1String("TV")) {
+        SendMessageA(CaptureWindow, WM_CAP_SET_CALLBACK_WAVESTREAM, 0,
+                     reinterpret_cast<LPARAM>(audio));
+    }
+}
+
 // A new driver gets what start-up gave the first one, so that a capture after the change is
 // recorded: the same handlers, its own format read, named and negotiated, then live display, its
 // decompressor when it delivers Motion-JPEG and a frame bitmap of its size.

@@ -16,20 +16,6 @@ QString FourCCToText(DWORD code) {
     return text;
 }
 
-void TForm1::RegisterHandlers(CAPSTATUSCALLBACK status, CAPVIDEOCALLBACK video,
-                              CAPWAVECALLBACK audio) {
-    RegisteredStatusHandler = status;
-    RegisteredVideoHandler = video;
-    RegisteredAudioHandler = audio;
-    SendMessageA(CaptureWindow, WM_CAP_SET_CALLBACK_STATUSA, 0, reinterpret_cast<LPARAM>(status));
-    SendMessageA(CaptureWindow, WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0,
-                 reinterpret_cast<LPARAM>(video));
-    if (RunMode != QLatin1String("TV")) {
-        SendMessageA(CaptureWindow, WM_CAP_SET_CALLBACK_WAVESTREAM, 0,
-                     reinterpret_cast<LPARAM>(audio));
-    }
-}
-
 // The buffer always holds at least a whole header: a driver reporting fewer bytes (or none, with
 // no capture window) must not make the header's fields be read or written past its end.
 void TForm1::ReadVideoFormat() {

@@ -1,6 +1,6 @@
 // Any bytes as a machine description: the reader must neither crash nor leave a value outside
-// its documented range, and every warning must be one line of plain text of bounded length,
-// whatever control bytes, invalid UTF-8 or huge values the file holds.
+// the range platform/README.md gives it, and every warning must be one line of plain text of
+// bounded length, whatever control bytes, invalid UTF-8 or huge values the file holds.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

@@ -26,8 +26,8 @@
 namespace platform {
 
 struct AviWriterLimits {
-    // The largest file, index included. RIFF sizes are read as signed 32-bit numbers.
-    std::uint64_t maxFileBytes = 0x7FFFFFFF;
+    // The largest file, index included; lowered only by tests that must reach it.
+    std::uint64_t maxFileBytes = kAviMaxFileBytes;
     // Crash safety: chunks land whole, headers are rewritten while writing. Off only to measure
     // what it costs.
     bool crashSafe = true;

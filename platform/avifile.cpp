@@ -125,7 +125,7 @@ HRESULT CompressedStream::Plan(std::vector<BITMAPINFOHEADER>& input,
         return AVIERR_BADFORMAT;
     }
     frameCapacity = ICCompressGetSize(compressor_, input.data(), output.data());
-    return frameCapacity == 0 || frameCapacity > 0x7FFFFFFF ? AVIERR_COMPRESSOR : AVIERR_OK;
+    return frameCapacity == 0 || frameCapacity > kAviMaxFileBytes ? AVIERR_COMPRESSOR : AVIERR_OK;
 }
 
 HRESULT CompressedStream::SetFormat(const void* format, LONG size) {

@@ -1,26 +1,31 @@
 // AVI file service: new AVI 1.0 files written stream by stream, with compressed video streams made
 // through the compression manager (compman.h).
 //
-// Lifetime. Handles count references as the published service does: AVIFileOpenA and
-// AVIFileCreateStreamA hand out one reference each, AVIMakeCompressedStream one on the new
-// stream. A stream keeps its file alive and a compressed stream keeps its source stream alive, so
-// the file is completed (index written, every header and size final) and closed when the file and
-// all its streams have been released, in whatever order. A handle whose references are all
-// released is dead: releasing it again, or any other call with it, is refused safely
-// (AVIERR_BADHANDLE, or 0 from the release calls), never a use of freed memory.
+// Lifetime. Handles count references: AVIFileOpenA and AVIFileCreateStreamA hand out one reference
+// each, AVIMakeCompressedStream one on the new stream. A stream keeps its file alive and a
+// compressed stream keeps its source stream alive, so the file is completed (index written, every
+// header and size final) and closed when the file and all its streams have been released, in
+// whatever order. A handle whose references are all released is dead: releasing it again, or any
+// other call with it, is refused safely (AVIERR_BADHANDLE, or 0 from the release calls), never a
+// use of freed memory.
 //
 // Writing. A stream only appends: AVIStreamWrite adds its data at the stream's end, whatever
 // `start` says. Headers are laid out at the first write, so every stream needs its format by
 // then, and none can be added or reformatted afterwards. While a file is open its headers and
 // sizes are brought up to date in place about once per second of written data, so a process that
 // dies leaves a file that players read up to that point; the index is added when the file is
-// completed. A file never grows past the AVI 1.0 limit of 2^31 - 1 bytes (index included): a
-// write that would cross it is refused with AVIERR_FILEWRITE, writes nothing, and the file stays
-// valid; so is a write the disk refuses. Every call runs on the caller's thread; one thread at a
-// time.
+// completed. A file never grows past the AVI 1.0 limit, platform::kAviMaxFileBytes (index
+// included): a write that would cross it is refused with AVIERR_FILEWRITE, writes nothing, and the
+// file stays valid; so is a write the disk refuses. Every call runs on the caller's thread; one
+// thread at a time.
 #pragma once
 
 #include "platform/windef.h"
+
+namespace platform {
+// The largest AVI 1.0 file, index included: its readers take RIFF sizes as signed 32-bit numbers.
+inline constexpr std::uint32_t kAviMaxFileBytes = 0x7FFF'FFFF;
+}  // namespace platform
 
 using ULONG = std::uint32_t;
 

@@ -146,7 +146,8 @@ LRESULT ICSendMessage(HIC hic, UINT message, DWORD_PTR param1, DWORD_PTR param2)
 // Closing twice is safe: the second close answers ICERR_BADHANDLE.
 LRESULT ICClose(HIC hic);
 
-// The published wrappers. Formats are BITMAPINFOHEADERs, followed by whatever their size says.
+// The wrappers over ICSendMessage. Formats are BITMAPINFOHEADERs, followed by whatever their size
+// says.
 inline LRESULT ICGetState(HIC hic, LPVOID state, DWORD size) {
     return ICSendMessage(hic, ICM_GETSTATE, reinterpret_cast<DWORD_PTR>(state), size);
 }

@@ -64,6 +64,11 @@ WholeFile ReadWholeFile(const std::string& hostPath);
 // A program folder the user may write, as in a portable build, gets its files itself.
 int ReplaceWholeFile(const std::string& hostPath, std::string_view bytes);
 
+// Writes `bytes` over the file at a host path, created when absent and cut to them when present.
+// The open does not block, so a FIFO left under the file's name cannot hang the caller (it fails
+// with ENXIO instead). 0, or the errno of the step that failed, close() included.
+int OverwriteWholeFile(const std::string& hostPath, std::string_view bytes);
+
 // The user's store for files of a protected program folder: $XDG_DATA_HOME/NAME, NAME being the
 // executable's name (XDG_DATA_HOME unset, empty or relative: ~/.local/share).
 std::string UserStoreFolder();

@@ -1,5 +1,5 @@
-// Whole-file reads and replacements, and the per-user store that stands in for a program folder
-// the user may not write.
+// Whole-file reads, replacements and overwrites, and the per-user store that stands in for a
+// program folder the user may not write.
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -168,6 +168,15 @@ int ReplaceWholeFile(const std::string& hostPath, std::string_view bytes) {
     if (stored.empty()) return ReplaceFileAt(hostPath, bytes);
     if (const int error = MakeStoreFolder()) return error;
     return ReplaceFileAt(stored, bytes);
+}
+
+int OverwriteWholeFile(const std::string& hostPath, std::string_view bytes) {
+    FileDescriptor fd(::open(
+        hostPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
+    if (fd.get() < 0) return errno;
+    const int error = WriteAll(fd.get(), bytes);
+    const int closeError = fd.close();
+    return error != 0 ? error : closeError;
 }
 
 std::string UserStoreFolder() {

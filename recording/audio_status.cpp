@@ -7,13 +7,16 @@
 #include <cstdlib>
 
 #include "app/form1.h"
+#include "platform/avifile.h"
 #include "recording/handlers.h"
 
 namespace {
 
-// FileBytes div 1024 at which a file is full: 2,099,200,000 bytes, under the 2 GiB that AVI 1.0
-// readers take, with room left for the headers and the index.
+// FileBytes div 1024 at which a file is full: 2,099,200,000 bytes, under the AVI 1.0 limit with
+// room left for the headers and the index.
 constexpr std::uint32_t kFullFileKiB = 2'050'000;
+static_assert(std::uint64_t{kFullFileKiB} * 1024 < platform::kAviMaxFileBytes,
+              "a file rolls over before it reaches the AVI 1.0 limit");
 constexpr std::size_t kClearedPathBytes = 255;
 
 void MeasureDrift(TForm1& form, std::uint32_t bytesRecorded) {
@@ -93,7 +96,9 @@ LRESULT StatusHandler(HWND, int status, LPCSTR) {
     return 1;
 }
 
-// Each step is rounded to long double before the next, as the drift figures are defined.
+// Each step is rounded to long double before the next and the result truncated, so a count that
+// is no whole second can come out a millisecond short (803 frames: 32119 ms). Picture and sound
+// are both measured so, and the drift compares the two: their steps stay in this order.
 std::int32_t VideoTimeOf(std::int32_t frames) {
     long double ms = static_cast<long double>(frames);
     ms /= 25.0L;

@@ -1,41 +1,27 @@
 // The capture log: one block of ten lines per recorded file, kept in the hidden ListBox1 while
 // the capture runs and saved as "CapLog.txt" when it ends.
-#include <fcntl.h>
-#include <langinfo.h>
-#include <unistd.h>
-
 #include <QListWidget>
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <string_view>
 
 #include "app/form1.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/locale_clock.h"
 #include "platform/messages.h"
 #include "recording/handlers.h"
-#include "recording/locale_clock.h"
 #include "settings/settings_file.h"
 
 namespace {
 
 constexpr char kLogName[] = "CapLog.txt";
 
-QString LocaleNow(nl_item format) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    std::array<char, 256> text{};
-    const std::size_t length = std::strftime(text.data(), text.size(), nl_langinfo(format), &local);
-    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(length));
-}
-
-// A list line ends at its first zero character, as the lines of the original list box did.
+// A list line ends at its first zero character, so that the saved log holds none: readers of
+// text files stop or stumble at a zero byte.
 std::string AnsiLine(QString line) {
     const qsizetype zero = line.indexOf(QChar(u'\0'));
     if (zero >= 0) line.truncate(zero);
@@ -51,30 +37,12 @@ std::string LogBytes(const QListWidget& list) {
     return bytes;
 }
 
-// Non-blocking open: a FIFO left under the log's name must not hang the end of the capture.
 int WriteFile(const std::string& hostPath, std::string_view bytes) {
     if (hostPath.empty()) return kFileNoDrive;
-    const int fd = ::open(hostPath.c_str(),
-                          O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-    if (fd < 0) return errno;
-    const int error = platform::WriteAll(fd, bytes);
-    const int closeError = ::close(fd) == 0 ? 0 : errno;
-    return error != 0 ? error : closeError;
+    return platform::OverwriteWholeFile(hostPath, bytes);
 }
 
 }  // namespace
-
-namespace recording {
-
-QString ShortDateNow() {
-    return LocaleNow(D_FMT);
-}
-
-QString LongTimeNow() {
-    return LocaleNow(T_FMT);
-}
-
-}  // namespace recording
 
 void TForm1::AppendLogBlock() {
     const char* path = CurrentFilePath.data();
@@ -82,7 +50,7 @@ void TForm1::AppendLogBlock() {
         QString(51, u'-'),
         QStringLiteral("Fichier      : ") +
             QString::fromUtf8(path, static_cast<qsizetype>(strnlen(path, CurrentFilePath.size()))),
-        QStringLiteral("Heure        : ") + recording::LongTimeNow(),
+        QStringLiteral("Heure        : ") + platform::LongTimeNow(),
         QStringLiteral("Cp Video     : ") + QString::number(FileVideoFrames),
         QStringLiteral("Cp Audio     : ") + QString::number(FileAudioBlocks),
         QStringLiteral("Drop 1       : ") + QString::number(DriverDropCount),

@@ -9,8 +9,8 @@
 #include <optional>
 
 #include "app/form1.h"
+#include "platform/locale_clock.h"
 #include "platform/messages.h"
-#include "recording/locale_clock.h"
 
 namespace {
 
@@ -81,22 +81,6 @@ std::optional<std::int32_t> WholeNumber(QStringView text) {
     return static_cast<std::int32_t>(value);
 }
 
-void ResetCaptureCounters(TForm1& form) {
-    form.CaptureFrames = 0;
-    form.DriverDropCount = 0;
-    form.DropCount = 0;
-    form.InsertCount = 0;
-    form.DropPending = false;
-    form.InsertPending = false;
-    form.SyncPeriod = 250;
-    form.Drift = 0;
-    form.WriteFailed = {};
-}
-
-void ClearFilePath(TForm1& form) {
-    std::fill_n(form.CurrentFilePath.begin(), kPathCapacity, '\0');
-}
-
 // The capture runs inside the sequence request; the status handler may close the window in it.
 // A window still open when a capture ended on the system's request closes now, as it closes
 // every other way, once the file is complete and the log saved.
@@ -130,15 +114,11 @@ void TForm1::StartCapture() {
     if (Capturing) return;
     Panel6->show();
     SetOverlay(false);
-    ResetCaptureCounters(*this);
+    ResetForCapture();
     if (!TakeFrameLimit()) return;
-    FileOpen = false;
-    // A capture that ended without its end status may have left a full file waiting.
-    FullFileWaiting = false;
+    ResetFileNames();
     ListBox1->clear();
-    ClearFilePath(*this);
-    CaptureStamp = recording::ShortDateNow() + u'_' + recording::LongTimeNow();
-    FileIndex = 0;
+    CaptureStamp = platform::ShortDateNow() + u'_' + platform::LongTimeNow();
     if (!FileNamesFit(*this)) return;
     BuildFilePath();
     DeleteFileIfPresent(QStringLiteral("CapLog.txt"));

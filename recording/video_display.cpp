@@ -4,8 +4,6 @@
 // stretch on does) into a picture of Image1's size kept from frame to frame. The pictures and
 // the line's text keep their storage from frame to frame; of the program's own work only the
 // short elapsed-time text is allocated anew.
-#include <langinfo.h>
-
 #include <QClipboard>
 #include <QEvent>
 #include <QGlyphRun>
@@ -18,10 +16,10 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "platform/display.h"
 #include "platform/drawdib.h"
+#include "platform/locale_clock.h"
 #include "recording/handlers.h"
 #include "recording/video_display.h"
 
@@ -39,10 +37,7 @@ constexpr int kTVTextMargin = 10;
 
 // The time of day in the user's long time format; its length in bytes.
 std::size_t FormatTimeOfDay(char* out, std::size_t size) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return std::strftime(out, size, nl_langinfo(T_FMT), &local);
+    return platform::FormatLongTimeNow(out, size);
 }
 
 // Into the text's reserved storage, so that a frame's line allocates nothing. A locale whose

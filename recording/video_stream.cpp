@@ -32,17 +32,7 @@ void OpenNextFile(TForm1& form, const VIDEOHDR& frame) {
     if (form.WriteFailed.Met) return;  // the capture is ending: no new file
     form.OpenAviOutput(form.CurrentFilePath.data(), form.CaptureFormat.data(),
                        form.CaptureFormatSize);
-    form.FileVideoFrames = 0;
-    form.FileAudioBlocks = 0;
-    form.FileBytes = 0;
-    // The full file's drift was booked into TotalDefect at the roll-over; acting on it again here
-    // would drop the new file's first frames until its first sound arrives, and leave the new
-    // file out of step by that much.
-    form.Drift = 0;
-    form.DropPending = false;
-    form.InsertPending = false;
-    form.FullFileWaiting = false;
-    form.FileOpen = true;
+    form.ResetForFile();
 }
 
 // The count is the one before this frame's write, so a dropped frame leaves it on the multiple

@@ -22,20 +22,7 @@
 #include "platform/testcard.h"
 #include "platform/vfw.h"
 #include "platform/window_handles.h"
-
-// Counts every allocation through operator new, to show the capture path makes none per frame.
-static long allocations = 0;
-void* operator new(std::size_t size) {
-    ++allocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
+#include "tests/support/alloc_counter.h"
 
 using platform::CaptureWindowOf;
 using platform::DriverDescription;
@@ -518,9 +505,9 @@ TEST_F(CaptureService, ALongerCaptureAllocatesNoMoreThanAShortOne) {
         recorder_ = Recorder{};
         recorder_.events.reserve(2000);
         recorder_.beepOnsets.reserve(100);
-        const long before = allocations;
+        const long before = alloc_counter::Allocations();
         Capture(w);
-        return allocations - before;
+        return alloc_counter::Allocations() - before;
     };
     const long shortCapture = allocationsFor(4);
     const long longCapture = allocationsFor(40);

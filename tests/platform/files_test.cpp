@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -163,6 +166,19 @@ TEST_F(Files, DeleteFileByWindowsPath) {
     EXPECT_TRUE(fs::exists(In("c/work")));
     EXPECT_EQ(DeleteFileA("Q:\\x"), FALSE);
     EXPECT_EQ(DeleteFileA(nullptr), FALSE);
+}
+
+// The capture log is written over in place: a longer or shorter text replaces what was there,
+// and a FIFO left under its name is refused at once rather than waited on.
+TEST_F(Files, OverwriteWholeFileReplacesTheTextAndNeverWaitsOnAFifo) {
+    const std::string path = In("c/log.txt");
+    EXPECT_EQ(OverwriteWholeFile(path, "a longer first text"), 0);
+    EXPECT_EQ(OverwriteWholeFile(path, "short"), 0);
+    EXPECT_EQ(ReadWholeFile(path).bytes, "short");
+    const std::string fifo = In("c/fifo.txt");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(OverwriteWholeFile(fifo, "x"), ENXIO);
+    EXPECT_EQ(OverwriteWholeFile(In("c/missing/log.txt"), "x"), ENOENT);
 }
 
 }  // namespace

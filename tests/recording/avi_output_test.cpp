@@ -27,24 +27,7 @@
 #include "platform/testcard.h"
 #include "recording/handlers.h"
 #include "tests/fakes/form_under_test.h"
-
-// Counts allocations, to show that writing a frame or a buffer makes none.
-static long allocations = 0;
-void* operator new(std::size_t size) {
-    ++allocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    ++allocations;
-    return std::malloc(size == 0 ? 1 : size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
+#include "tests/support/alloc_counter.h"
 
 namespace {
 
@@ -488,12 +471,12 @@ TEST_F(AviOutputTest, WritingAllocatesNothing) {
     Open("T:\\alloc.avi", Format(BI_RGB));
     Write(frames[0]);  // the first write lays the headers out
     WriteSound(sound);
-    const long before = allocations;
+    const long before = alloc_counter::Allocations();
     for (int n = 0; n < 60; ++n) {
         Write(frames[n % 2], n % 7 == 0, n % 5 == 0);
         WriteSound(sound);
     }
-    EXPECT_EQ(allocations, before);
+    EXPECT_EQ(alloc_counter::Allocations(), before);
     EXPECT_EQ(form().LastResult, 0);
 }
 
