@@ -4,10 +4,11 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 
 BUILD_PACKAGES = cmake make g++ pkg-config qt6-base-dev libturbojpeg0-dev libasound2-dev \
-                 libxrandr-dev libx11-dev libyuv-dev libgtest-dev libgmock-dev libbenchmark-dev
+                 libxrandr-dev libx11-dev libyuv-dev libjpeg-dev libgtest-dev libgmock-dev libbenchmark-dev
 TEST_PACKAGES  = ffmpeg xvfb xauth xdotool x11-utils x11-xserver-utils imagemagick \
                  fonts-dejavu-core desktop-file-utils appstream man-db
 PACKAGE_PACKAGES = dpkg-dev lintian
+BENCH_PACKAGES = time
 FUZZ_PACKAGES  = clang libclang-rt-14-dev
 
 .PHONY: all deps build demo test test-asan fuzz bench format clean package
@@ -48,6 +49,7 @@ fuzz:
 	cmake --build build-fuzz -j $(JOBS) --target fuzzers
 
 bench: build
+	@tools/install-packages $(BENCH_PACKAGES)
 	tools/bench $(BUILD)
 
 format:
