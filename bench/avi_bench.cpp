@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/avi_writer.h"
+#include "platform/avi/avi_writer.h"
 #include "platform/avifile.h"
 #include "platform/files.h"
 #include "platform/machine.h"
