@@ -29,8 +29,12 @@
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/mmsystem.h"
+#include "tests/support/avi_streams.h"
 
 namespace {
+
+using avi_streams::AudioInfo;
+using avi_streams::VideoInfo;
 
 constexpr int kWidth = 384;
 constexpr int kHeight = 288;
@@ -222,26 +226,6 @@ Layout ReadLayout(const std::string& path) {
 }
 
 // ---- the service, used as a recording uses it ----
-
-AVISTREAMINFOA VideoInfo(const BITMAPINFOHEADER& format) {
-    AVISTREAMINFOA info{};
-    info.fccType = streamtypeVIDEO;
-    info.dwScale = 1;
-    info.dwRate = 25;
-    info.dwSuggestedBufferSize = format.biSizeImage;
-    info.rcFrame = {0, 0, format.biWidth, format.biHeight};
-    return info;
-}
-
-AVISTREAMINFOA AudioInfo() {
-    AVISTREAMINFOA info{};
-    info.fccType = streamtypeAUDIO;
-    info.dwScale = 4;
-    info.dwRate = 176400;
-    info.dwQuality = 100;
-    info.dwSampleSize = 4;
-    return info;
-}
 
 WAVEFORMATEX AudioFormat() {
     return {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};

@@ -14,12 +14,7 @@
 #include "platform/display.h"
 #include "platform/display/display_backend.h"
 #include "platform/machine.h"
-
-namespace platform {
-void PrintTo(const FrameSize& size, std::ostream* out) {
-    *out << size.width << "x" << size.height;
-}
-}  // namespace platform
+#include "tests/platform/display/print_frame_size.h"
 
 namespace {
 
