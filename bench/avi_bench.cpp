@@ -9,13 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "platform/avi_writer.h"
+#include "platform/avi/avi_writer.h"
 #include "platform/avifile.h"
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/mmsystem.h"
+#include "tests/support/avi_streams.h"
 
 namespace {
+
+using avi_streams::AudioInfo;
+using avi_streams::VideoInfo;
 
 constexpr DWORD kMjpg = MAKEFOURCC('M', 'J', 'P', 'G');
 
@@ -73,24 +77,6 @@ std::vector<unsigned char> Picture(const BITMAPINFOHEADER& format) {
                                              grain);
     }
     return bits;
-}
-
-AVISTREAMINFOA VideoInfo(const BITMAPINFOHEADER& format) {
-    AVISTREAMINFOA info{};
-    info.fccType = streamtypeVIDEO;
-    info.dwScale = 1;
-    info.dwRate = 25;
-    info.dwSuggestedBufferSize = format.biSizeImage;
-    return info;
-}
-
-AVISTREAMINFOA AudioInfo() {
-    AVISTREAMINFOA info{};
-    info.fccType = streamtypeAUDIO;
-    info.dwScale = 4;
-    info.dwRate = 176400;
-    info.dwSampleSize = 4;
-    return info;
 }
 
 // A file with a video stream (compressed with MJPG, or taking MJPG as it comes) and PCM audio.

@@ -23,8 +23,8 @@
 
 #include "app/form1.h"
 #include "bench/count_mallocs.h"
+#include "platform/capture/testcard.h"
 #include "platform/files.h"
-#include "platform/testcard.h"
 #include "tests/support/alloc_counter.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include "platform/capture_window.h"
+#include "platform/capture/capture_window.h"
+#include "platform/capture/testcard.h"
 #include "platform/machine.h"
-#include "platform/testcard.h"
 #include "platform/vfw.h"
 #include "platform/window_handles.h"
 

@@ -18,9 +18,9 @@
 
 #include "app/form1.h"
 #include "bench/count_mallocs.h"
+#include "platform/capture/testcard.h"
 #include "platform/files.h"
 #include "platform/machine.h"
-#include "platform/testcard.h"
 #include "recording/handlers.h"
 #include "recording/video_display.h"
 #include "tests/support/alloc_counter.h"

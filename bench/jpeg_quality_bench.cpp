@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/capture/testcard.h"
 #include "platform/compman.h"
-#include "platform/testcard.h"
 
 // After the platform's headers: it defines TRUE and FALSE as macros.
 #include <jpeglib.h>

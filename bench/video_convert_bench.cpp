@@ -5,8 +5,8 @@
 #include <random>
 #include <vector>
 
-#include "platform/testcard.h"
-#include "platform/video_convert.h"
+#include "platform/capture/testcard.h"
+#include "platform/capture/video_convert.h"
 
 namespace {
 

@@ -20,11 +20,11 @@
 #include <cstring>
 #include <new>
 
-#include "platform/avi_writer.h"
+#include "platform/avi/avi_writer.h"
 #include "platform/avifile.h"
-#include "platform/compman_internal.h"
+#include "platform/capture/testcard.h"
+#include "platform/codec/compman_internal.h"
 #include "platform/files.h"
-#include "platform/testcard.h"
 #include "recording/handlers.h"
 #include "tests/fakes/form_under_test.h"
 #include "tests/support/alloc_counter.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <map>
 
-#include "platform/compman_internal.h"
+#include "platform/codec/compman_internal.h"
 #include "tests/fakes/form_under_test.h"
 
 namespace {

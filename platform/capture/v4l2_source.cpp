@@ -1,0 +1,471 @@
+#include "platform/capture/v4l2_source.h"
+
+#include <linux/videodev2.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <numeric>
+
+#include "platform/capture/testcard.h"
+#include "platform/capture/v4l2_io.h"
+#include "platform/capture/video_convert.h"
+
+namespace platform {
+namespace {
+
+constexpr std::uint32_t kBuffers = 4;
+// The first frame may take a while (exposure, USB start): three polls of a second each.
+constexpr int kFirstFrameTries = 3;
+constexpr int kFirstFramePollMs = 1000;
+// A device that hands back no buffer at all for this long is gone.
+constexpr std::int64_t kSilentDeviceUs = 3'000'000;
+constexpr int kLargestSide = 4096;
+
+bool IsJpeg(std::uint32_t pixelFormat) {
+    return pixelFormat == V4L2_PIX_FMT_MJPEG || pixelFormat == V4L2_PIX_FMT_JPEG;
+}
+
+bool Deliverable(const v4l2_pix_format& pix) {
+    return IsJpeg(pix.pixelformat) || RawLayoutOf(pix.pixelformat).has_value();
+}
+
+std::uint32_t DeviceCaps(const v4l2_capability& cap) {
+    return (cap.capabilities & V4L2_CAP_DEVICE_CAPS) != 0 ? cap.device_caps : cap.capabilities;
+}
+
+std::string VersionText(std::uint32_t version) {
+    return std::to_string(version >> 16) + "." + std::to_string((version >> 8) & 0xFF) + "." +
+           std::to_string(version & 0xFF);
+}
+
+std::string CardName(const v4l2_capability& cap) {
+    const char* card = reinterpret_cast<const char*>(cap.card);
+    return std::string(card, strnlen(card, sizeof cap.card));
+}
+
+// A whole JPEG starts with SOI and ends with EOI; cameras may pad their buffer after EOI with
+// zeros.
+bool WholeJpeg(const BYTE* bytes, std::size_t size) {
+    if (size < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8) return false;
+    while (size > 4 && bytes[size - 1] == 0) --size;
+    return bytes[size - 2] == 0xFF && bytes[size - 1] == 0xD9;
+}
+
+int Retrying(V4l2Io& io, int fd, unsigned long request, void* argument) {
+    int result;
+    do {
+        result = io.Ioctl(fd, request, argument);
+    } while (result == -1 && errno == EINTR);
+    return result;
+}
+
+struct Mapped {
+    BYTE* start = nullptr;
+    std::size_t length = 0;
+};
+
+class V4l2Source : public VideoSource {
+  public:
+    V4l2Source(V4l2Io& io, int fd, const DriverDescription& driver)
+        : io_(io), fd_(fd), path_(driver.device), name_(driver.name) {}
+    ~V4l2Source() override {
+        StopStreaming();
+        io_.Close(fd_);
+        if (jpeg_ != nullptr) tjDestroy(jpeg_);
+    }
+    V4l2Source(const V4l2Source&) = delete;
+    V4l2Source& operator=(const V4l2Source&) = delete;
+
+    bool Open();
+
+    BITMAPINFOHEADER NativeFormat() const override { return native_; }
+    const BITMAPINFOHEADER& format() const override { return format_; }
+    bool UseRgb(int width, int height) override;
+    bool UseNative() override;
+
+    bool Start(DWORD periodUs) override;
+    std::span<BYTE> Frame(std::uint64_t number, bool flash) override;
+    void Stop() override {
+        capturing_ = false;
+        StopStreaming();
+    }
+    DWORD capacity() const override { return static_cast<DWORD>(out_.size()); }
+    const QImage* Live(std::uint32_t number) override;
+    void StopLive() override {
+        if (!capturing_) StopStreaming();
+    }
+
+    std::uint64_t repeated() const override { return repeated_; }
+    std::uint64_t dropped() const override { return dropped_; }
+    bool lost() const override { return lost_; }
+    std::string deviceName() const override { return "\"" + name_ + "\" (" + path_ + ")"; }
+
+  private:
+    int Ioctl(unsigned long request, void* argument) {
+        return Retrying(io_, fd_, request, argument);
+    }
+    bool SetPix(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height,
+                v4l2_pix_format& got);
+    void Adopt(const v4l2_pix_format& pix);
+    bool StartStreaming();
+    bool MapBuffers();
+    void StopStreaming();
+    void SetPeriod(DWORD periodUs);
+    void Pull(int timeoutMs);
+    bool Good(const v4l2_buffer& buffer) const;
+    void Take(std::uint32_t index, std::uint32_t bytesUsed);
+    void Requeue(std::uint32_t index);
+
+    V4l2Io& io_;
+    int fd_;
+    std::string path_;
+    std::string name_;
+    v4l2_pix_format pix_{};
+    v4l2_pix_format nativePix_{};
+    BITMAPINFOHEADER format_{};
+    BITMAPINFOHEADER native_{};
+    std::optional<RawLayout> layout_;  // none: Motion-JPEG
+    int stride_ = 0;
+    std::optional<DibConverter> converter_;
+    std::vector<Mapped> buffers_;
+    bool streaming_ = false;
+    bool capturing_ = false;
+    bool lost_ = false;
+    bool haveFrame_ = false;
+    std::vector<BYTE> out_;
+    std::size_t outBytes_ = 0;
+    std::vector<BYTE> liveDib_;
+    QImage live_;
+    tjhandle jpeg_ = nullptr;
+    DWORD periodUs_ = 40000;
+    std::int64_t silentUs_ = 0;
+    std::uint64_t pending_ = 0;
+    std::uint64_t taken_ = 0;      // frames taken into out_
+    std::uint64_t liveShown_ = 0;  // the one the live picture was decoded from
+    std::uint64_t repeated_ = 0;
+    std::uint64_t dropped_ = 0;
+};
+
+// The native format is what the device delivers now, when we can deliver it; otherwise YUYV or
+// Motion-JPEG at the same size. Setting it again also tells a device busy elsewhere.
+bool V4l2Source::Open() {
+    v4l2_format current{};
+    current.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (Ioctl(VIDIOC_G_FMT, &current) != 0) return false;
+    const v4l2_pix_format now = current.fmt.pix;
+    v4l2_pix_format got{};
+    bool usable = SetPix(now.pixelformat, now.width, now.height, got) && Deliverable(got);
+    if (!usable && errno == EBUSY) return false;
+    for (const std::uint32_t fallback : {V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_MJPEG}) {
+        if (usable) break;
+        usable = SetPix(fallback, now.width, now.height, got) && Deliverable(got);
+    }
+    if (!usable) return false;
+    Adopt(got);
+    nativePix_ = got;
+    const auto w = static_cast<int>(got.width);
+    const auto h = static_cast<int>(got.height);
+    native_ = IsJpeg(got.pixelformat) ? MjpgFormat(w, h) : RgbFormat(w, h);
+    format_ = native_;
+    return true;
+}
+
+bool V4l2Source::SetPix(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height,
+                        v4l2_pix_format& got) {
+    v4l2_format f{};
+    f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    f.fmt.pix.width = width;
+    f.fmt.pix.height = height;
+    f.fmt.pix.pixelformat = pixelFormat;
+    f.fmt.pix.field = V4L2_FIELD_NONE;
+    if (Ioctl(VIDIOC_S_FMT, &f) != 0) return false;
+    got = f.fmt.pix;
+    return got.width > 0 && got.height > 0 && got.width <= kLargestSide &&
+           got.height <= kLargestSide;
+}
+
+void V4l2Source::Adopt(const v4l2_pix_format& pix) {
+    pix_ = pix;
+    converter_.reset();
+    layout_ = RawLayoutOf(pix.pixelformat);
+    if (!layout_) return;
+    const std::uint32_t bytesPerPixel = *layout_ == RawLayout::Nv12   ? 1
+                                        : *layout_ == RawLayout::Yuyv ? 2
+                                        : *layout_ == RawLayout::Uyvy ? 2
+                                                                      : 3;
+    stride_ = static_cast<int>(std::max(pix.bytesperline, pix.width * bytesPerPixel));
+    converter_.emplace(*layout_, static_cast<int>(pix.width), static_cast<int>(pix.height),
+                       stride_);
+}
+
+// Exactly the size asked, in a layout we convert: the device's own first, then the common ones.
+bool V4l2Source::UseRgb(int width, int height) {
+    if (width < 1 || height < 1 || width > kLargestSide || height > kLargestSide) return false;
+    StopStreaming();
+    std::vector<std::uint32_t> candidates{V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_UYVY, V4L2_PIX_FMT_NV12,
+                                          V4L2_PIX_FMT_BGR24, V4L2_PIX_FMT_RGB24};
+    if (RawLayoutOf(pix_.pixelformat)) candidates.insert(candidates.begin(), pix_.pixelformat);
+    const auto w = static_cast<std::uint32_t>(width);
+    const auto h = static_cast<std::uint32_t>(height);
+    for (const std::uint32_t candidate : candidates) {
+        v4l2_pix_format got{};
+        if (SetPix(candidate, w, h, got) && got.pixelformat == candidate && got.width == w &&
+            got.height == h) {
+            Adopt(got);
+            format_ = RgbFormat(width, height);
+            return true;
+        }
+    }
+    v4l2_pix_format back{};
+    if (SetPix(pix_.pixelformat, pix_.width, pix_.height, back)) Adopt(back);
+    return false;
+}
+
+bool V4l2Source::UseNative() {
+    StopStreaming();
+    v4l2_pix_format got{};
+    if (!SetPix(nativePix_.pixelformat, nativePix_.width, nativePix_.height, got)) return false;
+    Adopt(got);
+    format_ = native_;
+    return true;
+}
+
+bool V4l2Source::StartStreaming() {
+    if (streaming_) return true;
+    if (!MapBuffers()) {
+        StopStreaming();
+        return false;
+    }
+    const auto w = static_cast<int>(pix_.width);
+    const auto h = static_cast<int>(pix_.height);
+    const std::size_t dib = std::size_t{DibStride(w)} * static_cast<std::size_t>(h);
+    std::size_t room = dib;
+    if (IsJpeg(pix_.pixelformat))
+        for (const Mapped& m : buffers_) room = std::max(room, m.length);
+    out_.assign(room, 0);
+    outBytes_ = converter_ ? dib : 0;
+    if (converter_) {
+        live_ = QImage(out_.data(), w, h, DibStride(w), QImage::Format_BGR888);
+    } else {
+        liveDib_.assign(dib, 0);
+        live_ = QImage(liveDib_.data(), w, h, DibStride(w), QImage::Format_BGR888);
+    }
+    haveFrame_ = false;
+    pending_ = 0;
+    int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (Ioctl(VIDIOC_STREAMON, &type) != 0) {
+        StopStreaming();
+        return false;
+    }
+    return true;
+}
+
+bool V4l2Source::MapBuffers() {
+    streaming_ = true;  // from here on StopStreaming has something to undo
+    v4l2_requestbuffers request{};
+    request.count = kBuffers;
+    request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    request.memory = V4L2_MEMORY_MMAP;
+    if (Ioctl(VIDIOC_REQBUFS, &request) != 0 || request.count == 0) return false;
+    for (std::uint32_t i = 0; i < request.count; ++i) {
+        v4l2_buffer buffer{};
+        buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        buffer.memory = V4L2_MEMORY_MMAP;
+        buffer.index = i;
+        if (Ioctl(VIDIOC_QUERYBUF, &buffer) != 0) return false;
+        void* start = io_.Mmap(buffer.length, fd_, buffer.m.offset);
+        if (start == MAP_FAILED) return false;
+        buffers_.push_back({static_cast<BYTE*>(start), buffer.length});
+        if (Ioctl(VIDIOC_QBUF, &buffer) != 0) return false;
+    }
+    return true;
+}
+
+void V4l2Source::StopStreaming() {
+    if (!streaming_) return;
+    int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    Ioctl(VIDIOC_STREAMOFF, &type);
+    for (const Mapped& m : buffers_) io_.Munmap(m.start, m.length);
+    buffers_.clear();
+    v4l2_requestbuffers release{};
+    release.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    release.memory = V4L2_MEMORY_MMAP;
+    Ioctl(VIDIOC_REQBUFS, &release);
+    streaming_ = false;
+}
+
+// The device's own rate where it lets us choose; exposure may no longer lengthen frames in low
+// light, which would halve the rate.
+void V4l2Source::SetPeriod(DWORD periodUs) {
+    v4l2_streamparm parm{};
+    parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (Ioctl(VIDIOC_G_PARM, &parm) == 0 &&
+        (parm.parm.capture.capability & V4L2_CAP_TIMEPERFRAME) != 0) {
+        const std::uint32_t divisor = std::gcd(periodUs, 1'000'000u);
+        parm.parm.capture.timeperframe = {periodUs / divisor, 1'000'000u / divisor};
+        Ioctl(VIDIOC_S_PARM, &parm);
+    }
+    v4l2_control control{V4L2_CID_EXPOSURE_AUTO_PRIORITY, 0};
+    Ioctl(VIDIOC_S_CTRL, &control);
+}
+
+bool V4l2Source::Start(DWORD periodUs) {
+    periodUs_ = std::max<DWORD>(periodUs, 1000);
+    StopStreaming();
+    SetPeriod(periodUs_);
+    if (!StartStreaming()) return false;
+    capturing_ = true;
+    repeated_ = dropped_ = 0;
+    silentUs_ = 0;
+    for (int i = 0; i < kFirstFrameTries && !haveFrame_ && !lost_; ++i) Pull(kFirstFramePollMs);
+    if (!haveFrame_) lost_ = true;  // a device that shows nothing cannot be recorded
+    pending_ = 1;                   // the first frame is grid frame 0's
+    return true;
+}
+
+// The latest good frame for this grid point: none new repeats the previous one, several new
+// ones keep the last.
+std::span<BYTE> V4l2Source::Frame(std::uint64_t, bool) {
+    if (!lost_) Pull(0);
+    if (lost_) return {};
+    if (pending_ == 0) {
+        ++repeated_;
+        silentUs_ += periodUs_;
+        if (silentUs_ >= kSilentDeviceUs) lost_ = true;
+    } else {
+        dropped_ += pending_ - 1;
+    }
+    pending_ = 0;
+    if (lost_) return {};
+    return {out_.data(), outBytes_};
+}
+
+// Dequeues every buffer ready (waiting up to `timeoutMs` for the first), keeps the last good
+// one, and queues them all again.
+void V4l2Source::Pull(int timeoutMs) {
+    std::optional<std::uint32_t> held;
+    std::uint32_t heldBytes = 0;
+    for (;;) {
+        short revents = 0;
+        const int ready = io_.Poll(fd_, timeoutMs, revents);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0) break;
+        if (ready < 0 || (revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            lost_ = true;
+            return;
+        }
+        timeoutMs = 0;
+        v4l2_buffer buffer{};
+        buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        buffer.memory = V4L2_MEMORY_MMAP;
+        if (Ioctl(VIDIOC_DQBUF, &buffer) != 0) {
+            if (errno == EAGAIN) break;
+            lost_ = true;
+            return;
+        }
+        silentUs_ = 0;
+        if (!Good(buffer)) {
+            Requeue(buffer.index);
+            continue;
+        }
+        if (held) Requeue(*held);
+        held = buffer.index;
+        heldBytes = buffer.bytesused;
+        ++pending_;
+    }
+    if (!held) return;
+    Take(*held, heldBytes);
+    Requeue(*held);
+    haveFrame_ = true;
+    ++taken_;
+}
+
+bool V4l2Source::Good(const v4l2_buffer& buffer) const {
+    if (buffer.index >= buffers_.size() || (buffer.flags & V4L2_BUF_FLAG_ERROR) != 0) return false;
+    const Mapped& m = buffers_[buffer.index];
+    const std::size_t used = std::min<std::size_t>(buffer.bytesused, m.length);
+    if (!converter_) return WholeJpeg(m.start, used);
+    return used >= RawPictureBytes(*layout_, static_cast<int>(pix_.height), stride_);
+}
+
+void V4l2Source::Take(std::uint32_t index, std::uint32_t bytesUsed) {
+    const Mapped& m = buffers_[index];
+    if (converter_) {
+        converter_->Convert(m.start, out_.data());
+        return;
+    }
+    outBytes_ = std::min<std::size_t>({bytesUsed, m.length, out_.size()});
+    std::memcpy(out_.data(), m.start, outBytes_);
+}
+
+void V4l2Source::Requeue(std::uint32_t index) {
+    v4l2_buffer buffer{};
+    buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    buffer.memory = V4L2_MEMORY_MMAP;
+    buffer.index = index;
+    if (Ioctl(VIDIOC_QBUF, &buffer) != 0) lost_ = true;
+}
+
+// Outside a capture the live display streams by itself; during one it shows the capture's
+// latest picture without taking frames from the grid.
+const QImage* V4l2Source::Live(std::uint32_t) {
+    if (!capturing_) {
+        if (lost_ || !StartStreaming()) return nullptr;
+        Pull(0);
+        pending_ = 0;
+    }
+    if (!haveFrame_ || lost_) return nullptr;
+    if (!converter_ && liveShown_ != taken_) {
+        // Each Motion-JPEG picture is decoded once, however often the display asks.
+        if (jpeg_ == nullptr) jpeg_ = tjInitDecompress();
+        if (jpeg_ == nullptr) return nullptr;
+        tjDecompress2(jpeg_, out_.data(), static_cast<unsigned long>(outBytes_), liveDib_.data(),
+                      live_.width(), static_cast<int>(DibStride(live_.width())), live_.height(),
+                      TJPF_BGR, TJFLAG_BOTTOMUP);
+        liveShown_ = taken_;
+    }
+    return &live_;
+}
+
+}  // namespace
+
+std::optional<DriverDescription> DescribeV4l2Node(const std::string& path) {
+    V4l2Io& io = V4l2Calls();
+    const int fd = io.Open(path);
+    if (fd < 0) return std::nullopt;
+    v4l2_capability cap{};
+    const bool queried = Retrying(io, fd, VIDIOC_QUERYCAP, &cap) == 0;
+    io.Close(fd);
+    const std::uint32_t caps = DeviceCaps(cap);
+    if (!queried || (caps & V4L2_CAP_VIDEO_CAPTURE) == 0 || (caps & V4L2_CAP_STREAMING) == 0)
+        return std::nullopt;
+    DriverDescription d;
+    d.kind = "v4l2";
+    d.device = path;
+    d.name = CardName(cap).empty() ? path : CardName(cap);
+    d.version = VersionText(cap.version);
+    d.acceptsAny = false;
+    return d;
+}
+
+std::vector<DriverDescription> DetectV4l2Drivers() {
+    std::vector<DriverDescription> found;
+    for (const std::string& node : V4l2Calls().Nodes())
+        if (auto driver = DescribeV4l2Node(node)) found.push_back(std::move(*driver));
+    return found;
+}
+
+std::unique_ptr<VideoSource> OpenV4l2Source(const DriverDescription& driver) {
+    V4l2Io& io = V4l2Calls();
+    const int fd = io.Open(driver.device);
+    if (fd < 0) return nullptr;
+    auto source = std::make_unique<V4l2Source>(io, fd, driver);
+    if (!source->Open()) return nullptr;
+    return source;
+}
+
+}  // namespace platform

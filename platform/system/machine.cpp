@@ -1,0 +1,704 @@
+#include "platform/machine.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string_view>
+#include <utility>
+
+#include "platform/capture/capture_drivers.h"
+#include "platform/files.h"
+
+namespace platform {
+namespace {
+
+constexpr DWORD kMjpg = MAKEFOURCC('M', 'J', 'P', 'G');
+constexpr int kLargestSide = 16384;
+constexpr double kLargestSkewPpm = 100000;
+constexpr std::size_t kLargestFile = 1 << 20;
+
+// Only these have (or can be faked as having) a compressor; the compression manager decides
+// whether an installed one really exists.
+const std::set<std::string> kKnownCodecs{"MJPG", "DIVX"};
+
+std::string Trim(std::string_view s) {
+    const auto first = s.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    const auto last = s.find_last_not_of(" \t");
+    return std::string(s.substr(first, last - first + 1));
+}
+
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+std::string Upper(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+std::vector<std::string> SplitLines(std::string_view text) {
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    std::vector<std::string> lines;
+    std::string line;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c != '\r' && c != '\n') {
+            line += c;
+            continue;
+        }
+        lines.push_back(std::move(line));
+        line.clear();
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    }
+    if (!line.empty()) lines.push_back(std::move(line));
+    return lines;
+}
+
+// A comment starts a line or follows a blank, so a folder such as "/data/take#2" keeps its '#'.
+std::string_view StripComment(std::string_view line) {
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const bool marker = line[i] == ';' || line[i] == '#';
+        if (marker && (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t'))
+            return line.substr(0, i);
+    }
+    return line;
+}
+
+std::vector<std::string> Words(std::string_view s) {
+    std::vector<std::string> words;
+    std::string word;
+    for (const char c : s) {
+        if (c == ' ' || c == '\t' || c == ',') {
+            if (!word.empty()) words.push_back(std::move(word));
+            word.clear();
+        } else {
+            word += c;
+        }
+    }
+    if (!word.empty()) words.push_back(std::move(word));
+    return words;
+}
+
+template <typename T>
+std::optional<T> ParseNumber(std::string_view s) {
+    T value{};
+    const char* end = s.data() + s.size();
+    const auto [stop, error] = std::from_chars(s.data(), end, value);
+    if (s.empty() || error != std::errc{} || stop != end) return std::nullopt;
+    return value;
+}
+
+std::optional<bool> ParseYesNo(std::string_view s) {
+    const std::string word = Lower(s);
+    if (word == "yes" || word == "true" || word == "on" || word == "1") return true;
+    if (word == "no" || word == "false" || word == "off" || word == "0") return false;
+    return std::nullopt;
+}
+
+std::optional<FrameSize> ParseSize(std::string_view s) {
+    const auto x = s.find_first_of("xX");
+    if (x == std::string_view::npos) return std::nullopt;
+    const auto width = ParseNumber<int>(s.substr(0, x));
+    const auto height = ParseNumber<int>(s.substr(x + 1));
+    if (!width || !height) return std::nullopt;
+    if (*width < 1 || *width > kLargestSide || *height < 1 || *height > kLargestSide)
+        return std::nullopt;
+    return FrameSize{*width, *height};
+}
+
+std::optional<std::vector<FrameSize>> ParseSizes(std::string_view s) {
+    std::vector<FrameSize> sizes;
+    for (const std::string& word : Words(s)) {
+        const auto size = ParseSize(word);
+        if (!size) return std::nullopt;
+        sizes.push_back(*size);
+    }
+    return sizes;
+}
+
+std::string SizeText(FrameSize size) {
+    return std::to_string(size.width) + "x" + std::to_string(size.height);
+}
+
+std::string SizesText(const std::vector<FrameSize>& sizes) {
+    if (sizes.empty()) return "none";
+    std::string text;
+    for (const FrameSize& size : sizes) text += (text.empty() ? "" : " ") + SizeText(size);
+    return text;
+}
+
+std::string NumberText(double value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%g", value);
+    return buffer;
+}
+
+std::optional<UINT> ParseDriveType(std::string_view s) {
+    const std::string word = Lower(s);
+    if (word == "fixed") return DRIVE_FIXED;
+    if (word == "removable") return DRIVE_REMOVABLE;
+    if (word == "remote") return DRIVE_REMOTE;
+    if (word == "cdrom") return DRIVE_CDROM;
+    if (word == "ramdisk") return DRIVE_RAMDISK;
+    return std::nullopt;
+}
+
+std::optional<char> ParseDriveLetter(std::string_view key) {
+    if (key.size() == 2 && key[1] == ':') key.remove_suffix(1);
+    if (key.size() != 1) return std::nullopt;
+    const char letter = Upper(key)[0];
+    if (letter < 'A' || letter > 'Z') return std::nullopt;
+    return letter;
+}
+
+std::string HomeFolder() {
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') return home;
+    const passwd* entry = getpwuid(getuid());
+    if (entry != nullptr && entry->pw_dir != nullptr && entry->pw_dir[0] == '/')
+        return entry->pw_dir;
+    return {};
+}
+
+// Drive folders are compared and joined as text, so a trailing '/' or a "." would get in the way.
+std::string FolderText(std::string_view folder) {
+    std::string text = std::filesystem::path(folder).lexically_normal().string();
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    return text;
+}
+
+std::string ProgramName() {
+    return program_invocation_short_name;
+}
+
+// How many bytes of a quoted piece of the file a warning shows before cutting it with "...".
+constexpr std::size_t kShownQuoted = 60;
+
+// The length of the UTF-8 sequence at `at` that shows as text: 0 for a byte that is no such
+// sequence's start, or that starts a control character (C0, DEL, or C1 such as U+009B, which a
+// terminal reads as an escape).
+std::size_t PrintableSequence(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    if (lead >= 0x20 && lead < 0x7F) return 1;
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                               : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                              : 0;
+    if (length == 0 || at + length > text.size()) return 0;
+    for (std::size_t i = 1; i < length; ++i)
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    if (lead == 0xC2 && byte(at + 1) < 0xA0) return 0;   // U+0080 to U+009F
+    if (lead == 0xE0 && byte(at + 1) < 0xA0) return 0;   // overlong
+    if (lead == 0xED && byte(at + 1) >= 0xA0) return 0;  // surrogates
+    if (lead == 0xF0 && byte(at + 1) < 0x90) return 0;   // overlong
+    if (lead == 0xF4 && byte(at + 1) >= 0x90) return 0;  // past U+10FFFF
+    return length;
+}
+
+// A warning is one line of plain text whatever the file holds: control characters and bytes
+// that are no UTF-8 are shown as \xNN. With `limit`, each piece between double quotes or square
+// brackets (a key, a value, a line, a section name) longer than that many bytes is cut, whole
+// characters kept, and so is the whole line past ten times that (a kept list of sizes may be
+// long).
+std::string Printable(std::string_view text, std::size_t limit = 0) {
+    std::string shown;
+    char closing = 0;  // the end of the piece being shown, if any
+    std::size_t inPiece = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = PrintableSequence(text, i);
+        if (limit > 0 && shown.size() > 10 * limit) return shown + "...";
+        if (closing == 0 && (text[i] == '"' || text[i] == '[')) {
+            closing = text[i] == '"' ? '"' : ']';
+            inPiece = 0;
+        } else if (closing != 0 && text[i] == closing) {
+            closing = 0;
+        } else if (closing != 0 && limit > 0 &&
+                   (inPiece += std::max<std::size_t>(length, 1)) > limit) {
+            const std::size_t end = text.find(closing, i);
+            shown += "...";
+            i = end == std::string_view::npos ? text.size() : end;
+            continue;
+        }
+        if (length == 0) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(text[i]));
+            shown += escaped;
+            ++i;
+            continue;
+        }
+        shown.append(text, i, length);
+        i += length;
+    }
+    return shown;
+}
+
+struct Entry {
+    int line = 0;
+    std::string key;  // lower case, except in [codecs] and [drives]
+    std::string value;
+};
+
+class Parser {
+  public:
+    explicit Parser(std::string path) : path_(std::move(path)) {
+        machine_ = DefaultMachineDescription();
+        machine_.path = path_;
+    }
+
+    MachineDescription Run(std::string_view text) {
+        int number = 0;
+        for (const std::string& line : SplitLines(text)) Line(++number, line);
+        Finish();
+        return std::move(machine_);
+    }
+
+  private:
+    enum class Where { Nowhere, Drivers, Driver, Codecs, Display, Drives, User, Unknown };
+    using Handler = void (Parser::*)(const Entry&);
+    using Handlers = std::map<std::string, Handler>;
+
+    void Warn(int line, const std::string& what) const {
+        std::fprintf(stderr, "%s: machine description %s line %d: %s\n", ProgramName().c_str(),
+                     Printable(path_).c_str(), line, Printable(what, kShownQuoted).c_str());
+    }
+
+    void Bad(const Entry& e, const std::string& why, const std::string& kept) const {
+        Warn(e.line, "key \"" + e.key + "\": \"" + e.value + "\" " + why + "; using " + kept);
+    }
+
+    template <typename T, typename Parse>
+    void Set(const Entry& e, T& target, Parse parse, const std::string& why,
+             const std::string& kept) {
+        if (const auto value = parse(e.value))
+            target = *value;
+        else
+            Bad(e, why, kept);
+    }
+
+    void Line(int number, std::string_view raw) {
+        const std::string line = Trim(StripComment(raw));
+        if (line.empty()) return;
+        if (line.front() == '[' && line.back() == ']') return Section(number, line);
+        const auto equals = line.find('=');
+        if (equals == std::string::npos || equals == 0) {
+            Warn(number, "\"" + line + "\" is neither a [section] nor a key = value; ignored");
+            return;
+        }
+        Key({number, Trim(line.substr(0, equals)), Trim(line.substr(equals + 1))});
+    }
+
+    void Section(int number, const std::string& header) {
+        section_ = Lower(Trim(header.substr(1, header.size() - 2)));
+        where_ = SectionPlace(section_);
+        if (where_ == Where::Unknown)
+            Warn(number, "unknown section [" + section_ + "]; its keys are ignored");
+        if (where_ == Where::Drivers && !driversGiven_) machine_.drivers = {};
+        if (where_ == Where::Drives && !drivesGiven_) machine_.drives.clear();
+        driversGiven_ = driversGiven_ || where_ == Where::Drivers;
+        drivesGiven_ = drivesGiven_ || where_ == Where::Drives;
+        if (where_ == Where::Driver && !describedAt_.contains(driverIndex_))
+            describedAt_[driverIndex_] = number;
+    }
+
+    Where SectionPlace(const std::string& name) {
+        if (name.size() == 7 && name.starts_with("driver") && name[6] >= '0' && name[6] <= '9') {
+            driverIndex_ = name[6] - '0';
+            return Where::Driver;
+        }
+        static const std::map<std::string, Where> places{{"drivers", Where::Drivers},
+                                                         {"codecs", Where::Codecs},
+                                                         {"display", Where::Display},
+                                                         {"drives", Where::Drives},
+                                                         {"user", Where::User}};
+        const auto found = places.find(name);
+        return found == places.end() ? Where::Unknown : found->second;
+    }
+
+    void Key(Entry e) {
+        if (where_ == Where::Unknown) return;
+        if (where_ == Where::Nowhere) {
+            Warn(e.line, "key \"" + e.key + "\" comes before any [section]; ignored");
+            return;
+        }
+        if (where_ != Where::Codecs && where_ != Where::Drives) e.key = Lower(e.key);
+        NoteRepeat(e);
+        if (where_ == Where::Drivers) return DriversKey(e);
+        if (where_ == Where::Codecs) return CodecsKey(e);
+        if (where_ == Where::Drives) return DrivesKey(e);
+        const Handlers& handlers = HandlersHere();
+        const auto found = handlers.find(e.key);
+        if (found == handlers.end()) {
+            Warn(e.line, "unknown key \"" + e.key + "\" in [" + section_ + "]; ignored");
+            return;
+        }
+        (this->*found->second)(e);
+    }
+
+    void NoteRepeat(const Entry& e) {
+        const std::string id = section_ + "/" + Upper(e.key);
+        const auto [at, fresh] = seen_.emplace(id, e.line);
+        if (!fresh) {
+            Warn(e.line, "key \"" + e.key + "\" repeats line " + std::to_string(at->second) +
+                             "; the last one counts");
+            at->second = e.line;
+        }
+    }
+
+    const Handlers& HandlersHere() const {
+        static const Handlers driver{
+            {"name", &Parser::DriverName},        {"version", &Parser::DriverVersion},
+            {"format", &Parser::DriverFormat},    {"accepts", &Parser::DriverAccepts},
+            {"overlay", &Parser::DriverOverlay},  {"connect", &Parser::DriverConnect},
+            {"skew_ppm", &Parser::DriverSkewPpm}, {"noise", &Parser::DriverNoise}};
+        static const Handlers display{{"backend", &Parser::DisplayBackend},
+                                      {"size", &Parser::DisplaySize},
+                                      {"modes", &Parser::DisplayModes},
+                                      {"restart", &Parser::DisplayRestart},
+                                      {"failed", &Parser::DisplayFailed}};
+        static const Handlers user{{"clock", &Parser::UserClock},
+                                   {"escape_after_ms", &Parser::UserEscapeAfterMs},
+                                   {"escape_after_frames", &Parser::UserEscapeAfterFrames},
+                                   {"messages", &Parser::UserMessages}};
+        if (where_ == Where::Driver) return driver;
+        return where_ == Where::Display ? display : user;
+    }
+
+    // [drivers]
+
+    void DriversKey(const Entry& e) {
+        if (e.key == "audio") return DriversAudio(e);
+        const auto index = ParseNumber<int>(e.key);
+        if (!index || *index < 0 || *index > 9) {
+            Warn(e.line,
+                 "key \"" + e.key + "\" in [drivers] is not a driver index 0 to 9; ignored");
+            return;
+        }
+        const auto slot = static_cast<std::size_t>(*index);
+        machine_.drivers[slot] = DriverNamed(e.value);
+        if (!machine_.drivers[slot])
+            Bad(e, "is not a driver (testcard or v4l2:/dev/videoN)", "no driver at index " + e.key);
+    }
+
+    void DriversAudio(const Entry& e) {
+        if (e.value.empty()) return Bad(e, "is empty", "\"" + machine_.audio + "\"");
+        machine_.audio = Lower(e.value) == "none" ? "none" : e.value;
+    }
+
+    // [driverN]
+
+    DriverDescription& Described() { return described_[driverIndex_]; }
+
+    void DriverName(const Entry& e) {
+        if (e.value.empty()) return Bad(e, "is empty", "\"" + Described().name + "\"");
+        Described().name = e.value;
+    }
+
+    void DriverVersion(const Entry& e) {
+        if (e.value.empty()) return Bad(e, "is empty", "\"" + Described().version + "\"");
+        Described().version = e.value;
+    }
+
+    void DriverFormat(const Entry& e) {
+        DriverDescription& d = Described();
+        const std::vector<std::string> words = Words(e.value);
+        const std::string kind = words.empty() ? "" : Upper(words[0]);
+        const auto size = words.size() == 2 ? ParseSize(words[1]) : std::nullopt;
+        if ((kind != "RGB24" && kind != "MJPG") || !size) {
+            const std::string now =
+                (d.compression == kMjpg ? "MJPG " : "RGB24 ") + SizeText(d.size);
+            return Bad(e, "is not \"RGB24 WIDTHxHEIGHT\" or \"MJPG WIDTHxHEIGHT\"", now);
+        }
+        d.compression = kind == "MJPG" ? kMjpg : BI_RGB;
+        d.size = *size;
+    }
+
+    void DriverAccepts(const Entry& e) {
+        DriverDescription& d = Described();
+        if (Lower(e.value) == "any") {
+            d.acceptsAny = true;
+            d.accepts.clear();
+            return;
+        }
+        const auto sizes = ParseSizes(e.value);
+        if (!sizes) {
+            const std::string now = d.acceptsAny ? "any" : SizesText(d.accepts);
+            return Bad(e, "is neither \"any\" nor a list of sizes WIDTHxHEIGHT", now);
+        }
+        d.acceptsAny = false;
+        d.accepts = *sizes;
+    }
+
+    void DriverOverlay(const Entry& e) {
+        bool& overlay = Described().overlay;
+        Set(e, overlay, ParseYesNo, "is not yes or no", overlay ? "yes" : "no");
+    }
+
+    void DriverConnect(const Entry& e) {
+        bool& connect = Described().connect;
+        Set(e, connect, ParseYesNo, "is not yes or no", connect ? "yes" : "no");
+    }
+
+    void DriverSkewPpm(const Entry& e) {
+        double& skew = Described().skewPpm;
+        const auto value = ParseNumber<double>(e.value);
+        if (!value || !std::isfinite(*value)) return Bad(e, "is not a number", NumberText(skew));
+        if (std::fabs(*value) > kLargestSkewPpm)
+            return Bad(e, "is not between -100000 and 100000", NumberText(skew));
+        skew = *value;
+    }
+
+    void DriverNoise(const Entry& e) {
+        int& noise = Described().noise;
+        const auto value = ParseNumber<int>(e.value);
+        if (!value || *value < 0 || *value > 100)
+            return Bad(e, "is not a whole number from 0 to 100", std::to_string(noise));
+        noise = *value;
+    }
+
+    // [codecs]
+
+    void CodecsKey(const Entry& e) {
+        const std::string fourcc = Upper(e.key);
+        if (!kKnownCodecs.contains(fourcc)) {
+            Warn(e.line, "codec \"" + e.key +
+                             "\" is unknown (there is no compressor for it; known: MJPG, DIVX); "
+                             "ignored");
+            return;
+        }
+        const auto installed = ParseYesNo(e.value);
+        if (!installed) {
+            const auto now = machine_.codecs.find(fourcc);
+            const bool on = now != machine_.codecs.end() && now->second;
+            return Bad(e, "is not yes or no", on ? "yes" : "no");
+        }
+        machine_.codecs[fourcc] = *installed;
+    }
+
+    // [display]
+
+    void DisplayBackend(const Entry& e) {
+        using Backend = DisplayDescription::Backend;
+        const std::string word = Lower(e.value);
+        Backend& backend = machine_.display.backend;
+        if (word == "machine") backend = Backend::Machine;
+        if (word == "x11") backend = Backend::X11;
+        if (word == "auto") backend = Backend::Automatic;
+        if (word != "machine" && word != "x11" && word != "auto") {
+            const char* now = backend == Backend::Machine ? "machine"
+                              : backend == Backend::X11   ? "x11"
+                                                          : "auto";
+            Bad(e, "is not machine, x11 or auto", now);
+        }
+    }
+
+    void DisplaySize(const Entry& e) {
+        FrameSize& size = machine_.display.size;
+        Set(e, size, ParseSize, "is not a size WIDTHxHEIGHT", SizeText(size));
+    }
+
+    void SizeList(const Entry& e, std::vector<FrameSize>& sizes) {
+        Set(e, sizes, ParseSizes, "is not a list of sizes WIDTHxHEIGHT", SizesText(sizes));
+    }
+
+    void DisplayModes(const Entry& e) { SizeList(e, machine_.display.modes); }
+    void DisplayRestart(const Entry& e) { SizeList(e, machine_.display.restart); }
+    void DisplayFailed(const Entry& e) { SizeList(e, machine_.display.failed); }
+
+    // [drives]
+
+    void DrivesKey(const Entry& e) {
+        const auto letter = ParseDriveLetter(e.key);
+        if (!letter) {
+            Warn(e.line, "key \"" + e.key + "\" in [drives] is not a drive letter A to Z; ignored");
+            return;
+        }
+        const auto colon = e.value.find(':');
+        const auto type = ParseDriveType(e.value.substr(0, colon));
+        const std::string folder =
+            colon == std::string::npos ? "" : Trim(e.value.substr(colon + 1));
+        if (!type || !folder.starts_with('/')) {
+            Bad(e, "is not TYPE:/FOLDER (fixed, removable, remote, cdrom or ramdisk)",
+                "no drive " + std::string(1, *letter) + ":");
+            machine_.drives.erase(*letter);
+            return;
+        }
+        machine_.drives[*letter] = DriveDescription{*type, FolderText(folder)};
+    }
+
+    // [user]
+
+    void UserClock(const Entry& e) {
+        const std::string word = Lower(e.value);
+        bool& virtualClock = machine_.user.virtualClock;
+        if (word != "real" && word != "virtual")
+            return Bad(e, "is not real or virtual", virtualClock ? "virtual" : "real");
+        virtualClock = word == "virtual";
+    }
+
+    void EscapeAfter(const Entry& e, std::optional<long>& after) {
+        const auto value = ParseNumber<long>(e.value);
+        if (!value || *value < 0)
+            return Bad(e, "is not a whole number of 0 or more",
+                       after ? std::to_string(*after) : "0 (never)");
+        after = *value == 0 ? std::nullopt : value;
+    }
+
+    void UserEscapeAfterMs(const Entry& e) { EscapeAfter(e, machine_.user.escapeAfterMs); }
+    void UserEscapeAfterFrames(const Entry& e) { EscapeAfter(e, machine_.user.escapeAfterFrames); }
+
+    void UserMessages(const Entry& e) {
+        const std::string word = Lower(e.value);
+        bool& toStderr = machine_.user.messagesToStderr;
+        if (word != "dialog" && word != "stderr")
+            return Bad(e, "is not dialog or stderr", toStderr ? "stderr" : "dialog");
+        toStderr = word == "stderr";
+    }
+
+    // A [driverN] section may come before or after [drivers]; it counts only for an installed
+    // driver, so it is applied once the whole file is read.
+    void Finish() {
+        for (const auto& [index, driver] : described_) {
+            auto& slot = machine_.drivers[static_cast<std::size_t>(index)];
+            const std::string name = "[driver" + std::to_string(index) + "]";
+            if (slot && slot->kind == "v4l2") {
+                Warn(describedAt_[index], name +
+                                              " describes a V4L2 device, which describes "
+                                              "itself; ignored");
+                continue;
+            }
+            if (slot) {
+                slot = driver;
+                continue;
+            }
+            Warn(describedAt_[index], name + " describes index " + std::to_string(index) +
+                                          ", where no driver is installed; ignored");
+        }
+    }
+
+    std::string path_;
+    MachineDescription machine_;
+    Where where_ = Where::Nowhere;
+    std::string section_;
+    int driverIndex_ = 0;
+    bool driversGiven_ = false;
+    bool drivesGiven_ = false;
+    std::map<int, DriverDescription> described_;
+    std::map<int, int> describedAt_;
+    std::map<std::string, int> seen_;
+};
+
+// Opened without waiting (a FIFO with no writer would block start-up for good) and read only
+// when it is a regular file: a FIFO or a device is refused.
+int OpenRegular(const std::string& path, std::string& problem) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    struct stat status {};
+    if (fd < 0 || ::fstat(fd, &status) != 0) {
+        problem = "cannot be read (" + std::string(std::strerror(errno)) + ")";
+    } else if (S_ISDIR(status.st_mode)) {
+        problem = "is a folder";
+    } else if (!S_ISREG(status.st_mode)) {
+        problem = "is not a regular file (a FIFO or a device)";
+    } else {
+        return fd;
+    }
+    if (fd >= 0) ::close(fd);
+    return -1;
+}
+
+// At most kLargestFile + 1 bytes, so that a larger file is seen to be so.
+bool ReadAtMost(int fd, std::string& text) {
+    text.assign(kLargestFile + 1, '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    text.resize(got);
+    return true;
+}
+
+std::optional<std::string> ReadFile(const std::string& path, std::string& problem) {
+    const int fd = OpenRegular(path, problem);
+    if (fd < 0) return std::nullopt;
+    std::string text;
+    const bool read = ReadAtMost(fd, text);
+    const int error = errno;
+    ::close(fd);
+    if (!read) {
+        problem = "cannot be read (" + std::string(std::strerror(error)) + ")";
+        return std::nullopt;
+    }
+    if (text.size() > kLargestFile) {
+        problem = "is larger than 1 MiB";
+        return std::nullopt;
+    }
+    return text;
+}
+
+MachineDescription Load() {
+    const char* variable = std::getenv("PLATFORM_MACHINE");
+    if (variable == nullptr || variable[0] == '\0') return DefaultMachineDescription();
+    return ReadMachineDescription(variable);
+}
+
+MachineDescription& Current() {
+    static MachineDescription current = Load();
+    return current;
+}
+
+}  // namespace
+
+MachineDescription DefaultMachineDescription() {
+    MachineDescription machine;
+    InstallFoundDrivers(machine.drivers);
+    const std::string home = HomeFolder();
+    if (!home.empty()) machine.drives['C'] = DriveDescription{DRIVE_FIXED, FolderText(home)};
+    machine.drives['Z'] = DriveDescription{DRIVE_FIXED, "/"};
+    return machine;
+}
+
+MachineDescription ReadMachineDescription(const std::string& path) {
+    std::string problem;
+    const auto text = ReadFile(path, problem);
+    if (text) return ParseMachineDescription(*text, path);
+    std::fprintf(stderr, "%s: machine description %s %s; using the defaults\n",
+                 ProgramName().c_str(), Printable(path).c_str(), problem.c_str());
+    return DefaultMachineDescription();
+}
+
+MachineDescription ParseMachineDescription(const std::string& text, const std::string& path) {
+    return Parser(path).Run(text);
+}
+
+const MachineDescription& Machine() {
+    return Current();
+}
+
+MachineDescription SetMachine(MachineDescription description) {
+    return std::exchange(Current(), std::move(description));
+}
+
+}  // namespace platform
