@@ -43,12 +43,22 @@ inline QRgb Over(QRgb under, QRgb over) {
                 int(uint(qBlue(over)) + Scale(uint(qBlue(under)), keep)));
 }
 
-void Blend(QImage& picture, const QImage& strokes, int left, int top) {
-    const int x0 = std::max(left, 0), x1 = std::min(left + strokes.width(), picture.width());
-    const int y0 = std::max(top, 0), y1 = std::min(top + strokes.height(), picture.height());
+// The picture's pixels, found once per line: QImage's row accessors check for sharing each time.
+struct Canvas {
+    uchar* bits;
+    qsizetype pitch;
+    int width;
+    int height;
+};
+
+void Blend(const Canvas& canvas, const QImage& strokes, int left, int top) {
+    const int x0 = std::max(left, 0), x1 = std::min(left + strokes.width(), canvas.width);
+    const int y0 = std::max(top, 0), y1 = std::min(top + strokes.height(), canvas.height);
+    const uchar* first = strokes.constBits();
+    const qsizetype pitch = strokes.bytesPerLine();
     for (int y = y0; y < y1; ++y) {
-        auto* out = reinterpret_cast<QRgb*>(picture.scanLine(y));
-        const auto* in = reinterpret_cast<const QRgb*>(strokes.constScanLine(y - top));
+        auto* out = reinterpret_cast<QRgb*>(canvas.bits + y * canvas.pitch);
+        const auto* in = reinterpret_cast<const QRgb*>(first + (y - top) * pitch);
         for (int x = x0; x < x1; ++x) {
             const QRgb over = in[x - left];
             if (qAlpha(over) != 0) out[x] = Over(out[x], over);
@@ -76,13 +86,14 @@ bool OverlayGlyphs::Prepare(const QFont& font, const QImage& picture, const QStr
 }
 
 void OverlayGlyphs::Draw(QImage& picture, int left, int top) const {
+    const Canvas canvas{picture.bits(), picture.bytesPerLine(), picture.width(), picture.height()};
     qreal x = 0;
     for (std::size_t i = 0; i < count_; ++i) {
         const Glyph& glyph = glyphs_[line_[i]];
         const int quarters = int(std::floor(x * kPhases));  // x is never negative
         const Strokes& strokes = glyph.phases[std::size_t(quarters % kPhases)];
         if (!strokes.pixels.isNull()) {
-            Blend(picture, strokes.pixels, left + quarters / kPhases + strokes.offset.x(),
+            Blend(canvas, strokes.pixels, left + quarters / kPhases + strokes.offset.x(),
                   top + strokes.offset.y());
         }
         x += glyph.advance;
