@@ -1,6 +1,7 @@
 // The "MJPG" compressor and decompressor on libjpeg, allocating nothing per frame.
 #include <cctype>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 
 #include "platform/avifile.h"
@@ -198,8 +199,14 @@ class MjpegCodec final : public VideoCodec {
         return ICERR_OK;
     }
 
+    // The output buffer's size travels as a DWORD (ICCompressGetSize): a picture whose largest
+    // JPEG could not be told in one is refused, or a caller would size its buffer from a
+    // truncated figure and the compression would write past its end.
     static LRESULT CompressQuery(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) {
         if (in == nullptr || !IsRgbFrame(*in)) return ICERR_BADFORMAT;
+        if (JpegBound(in->biWidth, Height(*in)) > std::numeric_limits<DWORD>::max()) {
+            return ICERR_BADFORMAT;
+        }
         if (out != nullptr && !(IsMjpgFrame(*out) && SameSize(*in, *out))) return ICERR_BADFORMAT;
         return ICERR_OK;
     }

@@ -282,6 +282,10 @@ TEST_F(CompmanTest, CompressorRefusesFormatsItCannotTake) {
     EXPECT_EQ(ICCompressQuery(encoder.get(), &format, nullptr), ICERR_BADFORMAT);
     format = RgbFormat(24, true, 10, 0);
     EXPECT_EQ(ICCompressQuery(encoder.get(), &format, nullptr), ICERR_BADFORMAT);
+    // Its largest JPEG is beyond what ICCompressGetSize can answer (a DWORD).
+    format = RgbFormat(24, true, 40000, 40000);
+    EXPECT_EQ(ICCompressQuery(encoder.get(), &format, nullptr), ICERR_BADFORMAT);
+    EXPECT_EQ(ICCompressGetSize(encoder.get(), &format, nullptr), DWORD(ICERR_BADFORMAT));
     BITMAPINFOHEADER wrongSize = MjpgFormat(100, 100);
     EXPECT_EQ(ICCompressQuery(encoder.get(), &ok, &wrongSize), ICERR_BADFORMAT);
     EXPECT_EQ(ICSendMessage(encoder.get(), ICM_COMPRESS, 0, 0), ICERR_BADPARAM);
