@@ -199,7 +199,8 @@ void InstallErrors(Errors& errors, jpeg_error_mgr*& err) {
     errors.manager.output_message = Silent;
 }
 
-// Rows handed to libjpeg at a time: more than it takes in one go.
+// Row pointers handed to libjpeg per call, kept on the stack: libjpeg works through at most one
+// unit of rows (16 at most) per call anyway.
 constexpr int kRowBatch = 16;
 
 void PointRows(const JpegPixels& p, JDIMENSION first, int count, JSAMPROW* rows) {
