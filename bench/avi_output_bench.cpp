@@ -12,7 +12,6 @@
 
 #include <QApplication>
 #include <QLineEdit>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -22,7 +21,6 @@
 #include <vector>
 
 #include "app/form1.h"
-#include "bench/count_mallocs.h"
 #include "platform/capture/testcard.h"
 #include "platform/files.h"
 #include "tests/support/alloc_counter.h"
@@ -99,7 +97,7 @@ void BM_WriteVideoFrame(benchmark::State& state) {
     Open(form, RgbFormat(width, height));
     VIDEOHDR first = Header(frames[0]);
     form.WriteVideoFrame(first);  // the headers are laid out at the first write
-    const long mallocsBefore = mallocs, newsBefore = alloc_counter::Allocations();
+    const long mallocsBefore = alloc_counter::Mallocs(), newsBefore = alloc_counter::Allocations();
     double bytes = 0;
     std::size_t n = 0;
     for (auto _ : state) {
@@ -114,7 +112,8 @@ void BM_WriteVideoFrame(benchmark::State& state) {
         }
     }
     const auto frameCount = static_cast<double>(state.iterations());
-    state.counters["mallocs_per_frame"] = static_cast<double>(mallocs - mallocsBefore) / frameCount;
+    state.counters["mallocs_per_frame"] =
+        static_cast<double>(alloc_counter::Mallocs() - mallocsBefore) / frameCount;
     state.counters["news_per_frame"] =
         static_cast<double>(alloc_counter::Allocations() - newsBefore) / frameCount;
     state.counters["jpeg_bytes"] = bytes / frameCount;
@@ -131,7 +130,7 @@ void BM_BareTjCompress2(benchmark::State& state) {
     unsigned long capacity = tjBufSize(width, height, TJSAMP_444);
     unsigned char* jpeg = tjAlloc(static_cast<int>(capacity));
     std::size_t n = 0;
-    const long mallocsBefore = mallocs, newsBefore = alloc_counter::Allocations();
+    const long mallocsBefore = alloc_counter::Mallocs(), newsBefore = alloc_counter::Allocations();
     for (auto _ : state) {
         unsigned long size = capacity;
         tjCompress2(encoder, frames[++n % frames.size()].data(), width,
@@ -140,7 +139,8 @@ void BM_BareTjCompress2(benchmark::State& state) {
         benchmark::DoNotOptimize(size);
     }
     const auto frameCount = static_cast<double>(state.iterations());
-    state.counters["mallocs_per_frame"] = static_cast<double>(mallocs - mallocsBefore) / frameCount;
+    state.counters["mallocs_per_frame"] =
+        static_cast<double>(alloc_counter::Mallocs() - mallocsBefore) / frameCount;
     state.counters["news_per_frame"] =
         static_cast<double>(alloc_counter::Allocations() - newsBefore) / frameCount;
     state.SetItemsProcessed(state.iterations());

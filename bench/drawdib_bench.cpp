@@ -6,37 +6,11 @@
 #include <QImage>
 #include <QPainter>
 #include <algorithm>
-#include <atomic>
-#include <cstdlib>
 #include <random>
 #include <vector>
 
 #include "platform/drawdib.h"
-
-// Every malloc, calloc and realloc of the process is counted, whoever makes it (our code, Qt,
-// libjpeg-turbo), by standing in front of the C library's allocator.
-namespace {
-std::atomic<long> allocations{0};
-}
-
-extern "C" {
-void* __libc_malloc(std::size_t size);
-void* __libc_calloc(std::size_t count, std::size_t size);
-void* __libc_realloc(void* block, std::size_t size);
-
-void* malloc(std::size_t size) noexcept {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_malloc(size);
-}
-void* calloc(std::size_t count, std::size_t size) noexcept {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_calloc(count, size);
-}
-void* realloc(void* block, std::size_t size) noexcept {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_realloc(block, size);
-}
-}
+#include "tests/support/alloc_counter.h"
 
 namespace {
 
@@ -109,9 +83,9 @@ void BM_DrawDibDraw(benchmark::State& state) {
                            width, height, 0);
     };
     if (draw() != TRUE) state.SkipWithError("frame not drawn");
-    const long before = allocations.load();
+    const long before = alloc_counter::Mallocs();
     for (auto _ : state) benchmark::DoNotOptimize(draw());
-    Report(state, allocations.load() - before);
+    Report(state, alloc_counter::Mallocs() - before);
     DrawDibClose(hdd);
 }
 BENCHMARK(BM_DrawDibDraw)
@@ -133,9 +107,9 @@ void BM_TurboJpegDecode(benchmark::State& state) {
                              width * 4, height, TJPF_BGRA, 0);
     };
     decode();
-    const long before = allocations.load();
+    const long before = alloc_counter::Mallocs();
     for (auto _ : state) benchmark::DoNotOptimize(decode());
-    Report(state, allocations.load() - before);
+    Report(state, alloc_counter::Mallocs() - before);
     tjDestroy(decoder);
 }
 BENCHMARK(BM_TurboJpegDecode)
@@ -162,9 +136,9 @@ void BM_QPainterDrawImage(benchmark::State& state) {
         painter.drawImage(QRect(0, 0, toWidth, toHeight), source);
     };
     draw();
-    const long before = allocations.load();
+    const long before = alloc_counter::Mallocs();
     for (auto _ : state) draw();
-    Report(state, allocations.load() - before);
+    Report(state, alloc_counter::Mallocs() - before);
 }
 BENCHMARK(BM_QPainterDrawImage)
     ->Args({384, 288, 384, 288})

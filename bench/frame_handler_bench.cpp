@@ -7,7 +7,6 @@
 
 #include <QApplication>
 #include <QTimer>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -17,7 +16,6 @@
 #include <vector>
 
 #include "app/form1.h"
-#include "bench/count_mallocs.h"
 #include "platform/capture/testcard.h"
 #include "platform/files.h"
 #include "platform/machine.h"
@@ -88,7 +86,8 @@ VIDEOHDR Header(std::vector<BYTE>& frame, std::size_t n) {
 
 void Count(benchmark::State& state, long mallocsBefore, long newsBefore) {
     const auto frames = static_cast<double>(state.iterations());
-    state.counters["mallocs_per_frame"] = static_cast<double>(mallocs - mallocsBefore) / frames;
+    state.counters["mallocs_per_frame"] =
+        static_cast<double>(alloc_counter::Mallocs() - mallocsBefore) / frames;
     state.counters["news_per_frame"] =
         static_cast<double>(alloc_counter::Allocations() - newsBefore) / frames;
     state.SetItemsProcessed(state.iterations());
@@ -103,7 +102,7 @@ void BM_CaptureModeFrame(benchmark::State& state) {
     std::size_t n = 0;
     VIDEOHDR first = Header(frames[0], n);
     VideoStreamHandler(form->CaptureWindow, &first);  // opens the file, sizes the pictures
-    const long mallocsBefore = mallocs, newsBefore = alloc_counter::Allocations();
+    const long mallocsBefore = alloc_counter::Mallocs(), newsBefore = alloc_counter::Allocations();
     for (auto _ : state) {
         ++n;
         VIDEOHDR header = Header(frames[n % frames.size()], n);
@@ -132,7 +131,7 @@ void BM_ShowFrame(benchmark::State& state) {
         tv ? ShowTVFrame(*form, header) : ShowStatusFrame(*form, header);
     };
     show();
-    const long mallocsBefore = mallocs, newsBefore = alloc_counter::Allocations();
+    const long mallocsBefore = alloc_counter::Mallocs(), newsBefore = alloc_counter::Allocations();
     for (auto _ : state) show();
     Count(state, mallocsBefore, newsBefore);
 }

@@ -83,6 +83,11 @@ run_interactive() {
   pids+=("$xvfb")
   export DISPLAY=":$n"
   for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  # The other modes' runs leave the window's last place in the settings beside the program; the
+  # click below needs the window where it first opens. Put back after the run.
+  local settings
+  settings="$(dirname "$program")/Vistrel.ini"
+  [ ! -e "$settings" ] || mv "$settings" "$folder/Vistrel.ini.kept"
   (cd "$folder" && PLATFORM_MACHINE="$folder/machine.ini" "$program" 2>"$folder/stderr.txt") &
   local pid=$! window=
   pids+=("$pid")
@@ -113,6 +118,8 @@ run_interactive() {
   peak=$(awk '/VmHWM/ { print $2 }' "/proc/$program_pid/status")
   "$build/tools/vistrel_x11_close_window" "$window" || true
   wait "$pid" || true
+  rm -f "$settings"
+  [ ! -e "$folder/Vistrel.ini.kept" ] || mv "$folder/Vistrel.ini.kept" "$settings"
   kill "$xvfb" 2>/dev/null || true
   wait "$xvfb" 2>/dev/null || true
   echo "$(echo "$after - $before" | bc) 0 $peak $(echo "$ended - $started" | bc)"

@@ -2,16 +2,14 @@
 // marked there with the time of day or the status line, then painted by Image1 itself,
 // stretched to its size by DrawDib's nearest-neighbour pass (as a picture control with its
 // stretch on does) into a picture of Image1's size kept from frame to frame. The pictures and
-// the line's text keep their storage from frame to frame; of the program's own work only the
-// short elapsed-time text is allocated anew.
+// the line's text keep their storage from frame to frame, and the line is blended from strokes
+// rendered once per font: a frame opens no painter on the picture.
 #include <QClipboard>
 #include <QEvent>
-#include <QGlyphRun>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMimeData>
 #include <QPainter>
-#include <QRawFont>
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -21,6 +19,7 @@
 #include "platform/drawdib.h"
 #include "platform/locale_clock.h"
 #include "recording/handlers.h"
+#include "recording/overlay_glyphs.h"
 #include "recording/video_display.h"
 
 namespace {
@@ -29,7 +28,7 @@ constexpr int kTileBlinkFrames = 50;
 constexpr int kCursorParkFrames = 3000;
 constexpr int kClipboardFrames = 8;
 // Beyond the longest status line: 18 pieces of which the widest counters take 10 digits.
-constexpr std::size_t kOverlayTextSize = 192;
+constexpr std::size_t kOverlayTextSize = OverlayGlyphs::kLongest;
 constexpr int kStatusPoints = 8;
 constexpr int kTVPoints = 20;
 constexpr int kTVTextLeft = 30;
@@ -94,7 +93,7 @@ void DrawFrameBitmap(TForm1& form, const VIDEOHDR& frame, int width, int height)
 
 // Image1's own copy of FrameBitmap, made in the copy's reused pixels. False when there is no
 // picture to show.
-bool BeginImage1Picture(TForm1& form, QPainter& canvas) {
+bool BeginImage1Picture(TForm1& form) {
     if (form.FrameBitmap.isNull()) return false;
     if (form.Image1Picture.size() != form.FrameBitmap.size() ||
         form.Image1Picture.format() != form.FrameBitmap.format()) {
@@ -102,12 +101,11 @@ bool BeginImage1Picture(TForm1& form, QPainter& canvas) {
     }
     std::memcpy(form.Image1Picture.bits(), form.FrameBitmap.constBits(),
                 static_cast<std::size_t>(form.FrameBitmap.sizeInBytes()));
-    return canvas.begin(&form.Image1Picture);
+    return true;
 }
 
 // Once there is a picture it covers Image1 whole: nothing beneath needs painting first.
-void ShowImage1Picture(TForm1& form, QPainter& canvas) {
-    canvas.end();
+void ShowImage1Picture(TForm1& form) {
     form.Image1->setAttribute(Qt::WA_OpaquePaintEvent);
     form.Image1->repaint();
 }
@@ -121,12 +119,13 @@ void ParkCursor(TForm1& form) {
 
 // At its own size in the bottom-right corner; a clipboard without a readable picture leaves the
 // frame as it is.
-void DrawClipboardBitmap(const QImage& picture, QPainter& canvas) {
+void DrawClipboardBitmap(QImage& picture) {
     const QClipboard* clipboard = QGuiApplication::clipboard();
     const QMimeData* data = clipboard != nullptr ? clipboard->mimeData() : nullptr;
     if (data == nullptr || !data->hasImage()) return;
     const QImage bitmap = clipboard->image();
     if (bitmap.isNull()) return;
+    QPainter canvas(&picture);
     canvas.drawImage(QRect(picture.width() - bitmap.width(), picture.height() - bitmap.height(),
                            bitmap.width(), bitmap.height()),
                      bitmap);
@@ -163,25 +162,28 @@ class Image1View final : public QObject {
         return true;
     }
 
-    // Width and height of OverlayText in OverlayFont; DrawText draws it with its top-left corner
-    // at (left, top), green strokes only.
-    int TextWidth(QPainter& canvas) {
-        if (!Layout(canvas)) return canvas.fontMetrics().horizontalAdvance(form_.OverlayText);
-        return qRound(width_);
+    // Width and height of OverlayText in OverlayFont; DrawText draws it into Image1's picture
+    // with its top-left corner at (left, top), green strokes only. A text the glyphs cannot
+    // take (beyond ASCII, a character the font lacks) goes through Qt's text drawing.
+    int TextWidth() {
+        if (!Prepare()) return Metrics().horizontalAdvance(form_.OverlayText);
+        return glyphs_.width();
     }
-    int TextHeight(QPainter& canvas) {
-        if (!Layout(canvas)) return canvas.fontMetrics().height();
-        return height_;
+    int TextHeight() {
+        if (!Prepare()) return Metrics().height();
+        return glyphs_.height();
     }
-    void DrawText(QPainter& canvas, int left, int top) {
-        canvas.setPen(green_);
-        canvas.setBackgroundMode(Qt::TransparentMode);
-        if (!Layout(canvas)) {
-            canvas.drawText(left, top + canvas.fontMetrics().ascent(), form_.OverlayText);
+    void DrawText(int left, int top) {
+        QImage& picture = form_.Image1Picture;
+        if (Prepare()) {
+            glyphs_.Draw(picture, left, top);
             return;
         }
-        run_.setRawData(indexes_.data(), positions_.data(), count_);
-        canvas.drawGlyphRun(QPointF(left, top + ascent_), run_);
+        QPainter canvas(&picture);
+        canvas.setFont(form_.OverlayFont);
+        canvas.setPen(QColor(Qt::green));
+        canvas.setBackgroundMode(Qt::TransparentMode);
+        canvas.drawText(left, top + canvas.fontMetrics().ascent(), form_.OverlayText);
     }
 
   private:
@@ -219,72 +221,15 @@ class Image1View final : public QObject {
                     picture.height(), 0);
     }
 
-    // The text as glyphs of the canvas's font, each looked up once per font: laying a line out
-    // through Qt's text engine allocates every time. False for a text this cannot lay out
-    // (beyond ASCII, longer than the line's room, a character the font lacks), which Qt's text
-    // drawing then takes.
-    bool Layout(QPainter& canvas) {
-        if (LayOut()) return true;
-        canvas.setFont(form_.OverlayFont);
-        return false;
+    bool Prepare() {
+        return glyphs_.Prepare(form_.OverlayFont, form_.Image1Picture, form_.OverlayText);
     }
-
-    bool LayOut() {
-        if (!loaded_ || form_.OverlayFont != font_) LoadFont();
-        const QString& text = form_.OverlayText;
-        if (!raw_.isValid() || text.size() > qsizetype(indexes_.size())) return false;
-        qreal x = 0;
-        count_ = 0;
-        for (const QChar c : text) {
-            const char16_t code = c.unicode();
-            if (code >= kGlyphs || glyphs_[code] == 0) return false;
-            indexes_[std::size_t(count_)] = glyphs_[code];
-            positions_[std::size_t(count_)] = QPointF(x, 0);
-            x += advances_[code];
-            ++count_;
-        }
-        width_ = x;
-        return true;
-    }
-
-    void LoadFont() {
-        loaded_ = true;
-        font_ = form_.OverlayFont;
-        const QFontMetrics metrics(font_, &form_.Image1Picture);
-        const QFontMetricsF advances(font_, &form_.Image1Picture);
-        ascent_ = metrics.ascent();
-        height_ = metrics.height();
-        raw_ = QRawFont::fromFont(font_);
-        run_.setRawFont(raw_);
-        glyphs_.fill(0);
-        for (char16_t code = 0x20; code < kGlyphs; ++code) {
-            const QChar c(code);
-            quint32 glyph = 0;
-            int count = 1;
-            if (!raw_.glyphIndexesForChars(&c, 1, &glyph, &count) || count != 1) continue;
-            glyphs_[code] = glyph;
-            advances_[code] = advances.horizontalAdvance(c);
-        }
-    }
-
-    static constexpr char16_t kGlyphs = 0x7F;
+    QFontMetrics Metrics() const { return QFontMetrics(form_.OverlayFont, &form_.Image1Picture); }
 
     TForm1& form_;
     QImage stretched_;
     qint64 stretchedKey_ = 0;
-    QPen green_{QColor(Qt::green)};
-    bool loaded_ = false;
-    QFont font_;
-    QRawFont raw_;
-    std::array<quint32, kGlyphs> glyphs_{};  // 0: none
-    std::array<qreal, kGlyphs> advances_{};
-    std::array<quint32, kOverlayTextSize> indexes_{};
-    std::array<QPointF, kOverlayTextSize> positions_{};
-    int count_ = 0;
-    qreal width_ = 0;
-    int ascent_ = 0;
-    int height_ = 0;
-    QGlyphRun run_;
+    OverlayGlyphs glyphs_{QColor(Qt::green)};
 };
 
 namespace {
@@ -342,14 +287,11 @@ void ShowTVFrame(TForm1& form, const VIDEOHDR& frame) {
     DrawFrameBitmap(form, frame, form.ScreenWidth, form.ScreenHeight);
     SetTimeOfDayText(form);
     if (form.FileVideoFrames % kCursorParkFrames == 0) ParkCursor(form);
-    QPainter canvas;
-    if (!BeginImage1Picture(form, canvas)) return;
-    if (form.FileVideoFrames % kClipboardFrames == 0) {
-        DrawClipboardBitmap(form.Image1Picture, canvas);
-    }
-    const int top = form.ScreenHeight - form.Image1Painter->TextHeight(canvas) - kTVTextMargin;
-    form.Image1Painter->DrawText(canvas, ScaledToScreen(form.ScreenWidth, kTVTextLeft), top);
-    ShowImage1Picture(form, canvas);
+    if (!BeginImage1Picture(form)) return;
+    if (form.FileVideoFrames % kClipboardFrames == 0) DrawClipboardBitmap(form.Image1Picture);
+    const int top = form.ScreenHeight - form.Image1Painter->TextHeight() - kTVTextMargin;
+    form.Image1Painter->DrawText(ScaledToScreen(form.ScreenWidth, kTVTextLeft), top);
+    ShowImage1Picture(form);
 }
 
 // Drawn before the frame is recorded: the line shows the counters as the previous frame left
@@ -357,11 +299,10 @@ void ShowTVFrame(TForm1& form, const VIDEOHDR& frame) {
 void ShowStatusFrame(TForm1& form, const VIDEOHDR& frame) {
     const BITMAPINFOHEADER format = form.CaptureFormatHeader();
     DrawFrameBitmap(form, frame, format.biWidth, format.biHeight);
-    QPainter canvas;
-    if (!BeginImage1Picture(form, canvas)) return;
+    if (!BeginImage1Picture(form)) return;
     SetStatusLineText(form, frame.dwTimeCaptured);
     Image1View& view = *form.Image1Painter;
-    const int left = (format.biWidth - view.TextWidth(canvas)) / 2;
-    view.DrawText(canvas, left, format.biHeight - view.TextHeight(canvas));
-    ShowImage1Picture(form, canvas);
+    const int left = (format.biWidth - view.TextWidth()) / 2;
+    view.DrawText(left, format.biHeight - view.TextHeight());
+    ShowImage1Picture(form);
 }

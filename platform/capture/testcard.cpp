@@ -1,18 +1,18 @@
 #include "platform/capture/testcard.h"
 
-#include <turbojpeg.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numbers>
 #include <stdexcept>
 
+#include "platform/codec/jpeg_coder.h"
+
 namespace platform {
 namespace {
 
 constexpr int kJpegQuality = 85;
-constexpr int kJpegSubsampling = TJSAMP_420;
+constexpr JpegChroma kJpegChroma = JpegChroma::k420;
 
 // 75 % bars, as a studio test signal has them, in DIB byte order (blue, green, red).
 constexpr BYTE kBars[8][3] = {{191, 191, 191}, {0, 191, 191}, {191, 191, 0}, {0, 191, 0},
@@ -50,21 +50,15 @@ TestCardVideo::TestCardVideo(const TestCardPicture& picture)
     PaintBackground();
     if (picture_.noise > 0) MakeGrain();
     if (!picture_.mjpeg) return;
-    jpegHandle_ = tjInitCompress();
-    jpegCapacity_ =
-        static_cast<DWORD>(tjBufSize(picture_.width, picture_.height, kJpegSubsampling));
-    jpeg_ = tjAlloc(static_cast<int>(jpegCapacity_));
-    if (jpegHandle_ == nullptr || jpeg_ == nullptr)
-        throw std::runtime_error("test card: no JPEG compressor");
+    compressor_ = std::make_unique<JpegCompressor>();
+    if (!compressor_->Usable()) throw std::runtime_error("test card: no JPEG compressor");
+    jpeg_.assign(JpegBound(picture_.width, picture_.height), 0);
 }
 
-TestCardVideo::~TestCardVideo() {
-    if (jpeg_ != nullptr) tjFree(jpeg_);
-    if (jpegHandle_ != nullptr) tjDestroy(jpegHandle_);
-}
+TestCardVideo::~TestCardVideo() = default;
 
 DWORD TestCardVideo::capacity() const {
-    return picture_.mjpeg ? jpegCapacity_ : static_cast<DWORD>(dib_.size());
+    return static_cast<DWORD>(picture_.mjpeg ? jpeg_.size() : dib_.size());
 }
 
 std::span<BYTE> TestCardVideo::Render(std::uint32_t number, bool flash) {
@@ -81,13 +75,12 @@ std::span<BYTE> TestCardVideo::Render(std::uint32_t number, bool flash) {
 }
 
 std::span<BYTE> TestCardVideo::Compress() {
-    unsigned long size = jpegCapacity_;
-    const int failed =
-        tjCompress2(jpegHandle_, dib_.data(), picture_.width, static_cast<int>(stride_),
-                    picture_.height, TJPF_BGR, &jpeg_, &size, kJpegSubsampling, kJpegQuality,
-                    TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC);
-    if (failed != 0) return {};
-    return {jpeg_, static_cast<std::size_t>(size)};
+    const JpegPixels pixels{
+        dib_.data(), picture_.width, picture_.height, static_cast<std::ptrdiff_t>(stride_), 3,
+        true};
+    const std::size_t size =
+        compressor_->Compress(pixels, kJpegChroma, kJpegQuality, jpeg_.data(), jpeg_.size());
+    return {jpeg_.data(), size};
 }
 
 // Coordinates are top-down, as one thinks of a picture; the DIB stores the bottom row first.

@@ -5,6 +5,7 @@
 
 #include <QImage>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -12,6 +13,8 @@
 #include "platform/windef.h"
 
 namespace platform {
+
+class JpegCompressor;
 
 constexpr DWORD kFourCCMjpg = MAKEFOURCC('M', 'J', 'P', 'G');
 
@@ -66,9 +69,8 @@ class TestCardVideo {
     std::vector<BYTE> background_;
     std::vector<BYTE> dib_;
     QImage dibView_;
-    void* jpegHandle_ = nullptr;
-    BYTE* jpeg_ = nullptr;
-    DWORD jpegCapacity_ = 0;
+    std::unique_ptr<JpegCompressor> compressor_;
+    std::vector<BYTE> jpeg_;  // room for the largest JPEG possible
     static constexpr std::size_t kGrainShifts = 65521;
     std::vector<std::int8_t> grain_;  // scaled to the noise level, longer than a frame
     std::uint64_t noiseState_ = 0x2545F4914F6CDD1DULL;

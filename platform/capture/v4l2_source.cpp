@@ -3,16 +3,17 @@
 #include <linux/videodev2.h>
 #include <poll.h>
 #include <sys/mman.h>
-#include <turbojpeg.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <numeric>
 
 #include "platform/capture/testcard.h"
 #include "platform/capture/v4l2_io.h"
 #include "platform/capture/video_convert.h"
+#include "platform/codec/jpeg_coder.h"
 
 namespace platform {
 namespace {
@@ -75,7 +76,6 @@ class V4l2Source : public VideoSource {
     ~V4l2Source() override {
         StopStreaming();
         io_.Close(fd_);
-        if (jpeg_ != nullptr) tjDestroy(jpeg_);
     }
     V4l2Source(const V4l2Source&) = delete;
     V4l2Source& operator=(const V4l2Source&) = delete;
@@ -140,7 +140,7 @@ class V4l2Source : public VideoSource {
     std::size_t outBytes_ = 0;
     std::vector<BYTE> liveDib_;
     QImage live_;
-    tjhandle jpeg_ = nullptr;
+    std::unique_ptr<JpegDecompressor> jpeg_;
     DWORD periodUs_ = 40000;
     std::int64_t silentUs_ = 0;
     std::uint64_t pending_ = 0;
@@ -421,11 +421,10 @@ const QImage* V4l2Source::Live(std::uint32_t) {
     if (!haveFrame_ || lost_) return nullptr;
     if (!converter_ && liveShown_ != taken_) {
         // Each Motion-JPEG picture is decoded once, however often the display asks.
-        if (jpeg_ == nullptr) jpeg_ = tjInitDecompress();
-        if (jpeg_ == nullptr) return nullptr;
-        tjDecompress2(jpeg_, out_.data(), static_cast<unsigned long>(outBytes_), liveDib_.data(),
-                      live_.width(), static_cast<int>(DibStride(live_.width())), live_.height(),
-                      TJPF_BGR, TJFLAG_BOTTOMUP);
+        if (!jpeg_) jpeg_ = std::make_unique<JpegDecompressor>();
+        jpeg_->Decode(out_.data(), outBytes_,
+                      {liveDib_.data(), live_.width(), live_.height(),
+                       static_cast<std::ptrdiff_t>(DibStride(live_.width())), 3, true});
         liveShown_ = taken_;
     }
     return &live_;

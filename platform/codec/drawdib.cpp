@@ -2,8 +2,6 @@
 // into the image's pixels when it has a 32-bit RGB format.
 #include "platform/drawdib.h"
 
-#include <turbojpeg.h>
-
 #include <QImage>
 #include <QPainter>
 #include <algorithm>
@@ -15,6 +13,8 @@
 #include <new>
 #include <unordered_map>
 #include <vector>
+
+#include "platform/codec/jpeg_coder.h"
 
 namespace platform {
 namespace {
@@ -187,14 +187,11 @@ bool Unscaled(const Source& source, const Placement& p) {
 
 class DrawDibContext {
   public:
-    DrawDibContext() : jpeg_(tjInitDecompress()) {}
-    ~DrawDibContext() {
-        if (jpeg_ != nullptr) tjDestroy(jpeg_);
-    }
+    DrawDibContext() = default;
     DrawDibContext(const DrawDibContext&) = delete;
     DrawDibContext& operator=(const DrawDibContext&) = delete;
 
-    bool Usable() const { return jpeg_ != nullptr; }
+    bool Usable() const { return jpeg_.Usable(); }
 
     bool Inspect(const BITMAPINFOHEADER& format, const void* bits, Source& source);
     Outcome Load(const BITMAPINFOHEADER& format, const void* bits, Source& source);
@@ -210,7 +207,7 @@ class DrawDibContext {
     bool Paint(const Source& source, const Placement& placement, QImage& image);
     bool PaintThroughQPainter(const Source& source, const Placement& placement, QImage& image);
 
-    tjhandle jpeg_;
+    JpegDecompressor jpeg_;
     std::vector<BYTE> decoded_;  // a JPEG frame that is not decoded in place, as 32-bit pixels
     std::vector<int> columns_;   // byte offset in a source row of each visible column
     std::vector<BYTE> staging_;  // the visible rectangle, for images not written directly
@@ -226,9 +223,8 @@ bool DrawDibContext::Inspect(const BITMAPINFOHEADER& format, const void* bits, S
 
 bool DrawDibContext::JpegSize(const BITMAPINFOHEADER& format, const void* bits, Source& source) {
     if (format.biSizeImage == 0) return false;
-    int width = 0, height = 0, subsampling = 0, colourspace = 0;
-    if (tjDecompressHeader3(jpeg_, static_cast<const unsigned char*>(bits), format.biSizeImage,
-                            &width, &height, &subsampling, &colourspace) != 0)
+    int width = 0, height = 0;
+    if (!jpeg_.ReadSize(static_cast<const unsigned char*>(bits), format.biSizeImage, width, height))
         return false;
     const int expected = format.biHeight < 0 ? -format.biHeight : format.biHeight;
     if (width != format.biWidth || height != expected) return false;
@@ -252,11 +248,15 @@ Outcome DrawDibContext::Decode(const BITMAPINFOHEADER& format, const void* bits,
                                const Target& target) {
     const int width = format.biWidth;
     const int height = format.biHeight < 0 ? -format.biHeight : format.biHeight;
-    const int result =
-        tjDecompress2(jpeg_, static_cast<const unsigned char*>(bits), format.biSizeImage,
-                      target.first, width, int(target.pitch), height, TJPF_BGRA, TJFLAG_LIMITSCANS);
-    if (result == 0) return Outcome::kComplete;
-    return tjGetErrorCode(jpeg_) == TJERR_WARNING ? Outcome::kPartial : Outcome::kFailed;
+    switch (jpeg_.Decode(static_cast<const unsigned char*>(bits), format.biSizeImage,
+                         {target.first, width, height, target.pitch, 4, false})) {
+        case JpegOutcome::kComplete:
+            return Outcome::kComplete;
+        case JpegOutcome::kPartial:
+            return Outcome::kPartial;
+        default:
+            return Outcome::kFailed;
+    }
 }
 
 // Makes the source's pixels readable: a JPEG frame is decoded into the context's buffer.

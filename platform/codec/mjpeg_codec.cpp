@@ -1,11 +1,12 @@
-// The "MJPG" compressor and decompressor on TurboJPEG.
-#include <turbojpeg.h>
-
+// The "MJPG" compressor and decompressor on libjpeg, allocating nothing per frame.
 #include <cctype>
 #include <cstdlib>
+#include <limits>
+#include <memory>
 
 #include "platform/avifile.h"
 #include "platform/codec/compman_internal.h"
+#include "platform/codec/jpeg_coder.h"
 
 namespace platform {
 namespace {
@@ -14,10 +15,9 @@ constexpr DWORD kMjpg = MAKEFOURCC('M', 'J', 'P', 'G');
 constexpr DWORD kDefaultQuality = 75;
 // Below the best quality, chroma is halved across (4:2:2) as capture cards do; at the best it is
 // kept whole, so that "quality 100" records what it was given.
-int Subsampling(int quality) {
-    return quality >= 100 ? TJSAMP_444 : TJSAMP_422;
+JpegChroma Chroma(int quality) {
+    return quality >= 100 ? JpegChroma::k444 : JpegChroma::k422;
 }
-constexpr int kLargestSubsampling = TJSAMP_444;
 constexpr LONG kMaxSide = 65535;  // JPEG's own limit
 
 bool IsMjpg(DWORD compression) {
@@ -57,13 +57,15 @@ int Stride(const BITMAPINFOHEADER& format) {
     return (format.biWidth * format.biBitCount + 31) / 32 * 4;
 }
 
-// 24-bit DIBs hold blue, green, red; 32-bit ones add an unused byte.
-int PixelFormat(const BITMAPINFOHEADER& format) {
-    return format.biBitCount == 32 ? TJPF_BGRX : TJPF_BGR;
-}
-
-int RowOrder(const BITMAPINFOHEADER& format) {
-    return format.biHeight > 0 ? TJFLAG_BOTTOMUP : 0;
+// 24-bit DIBs hold blue, green, red; 32-bit ones add an unused byte. Positive heights store the
+// bottom row first.
+JpegPixels Pixels(const BITMAPINFOHEADER& format, const void* bits) {
+    return {static_cast<unsigned char*>(const_cast<void*>(bits)),
+            format.biWidth,
+            Height(format),
+            Stride(format),
+            format.biBitCount / 8,
+            format.biHeight > 0};
 }
 
 // The quality asked for, in percent (1 to 100).
@@ -120,10 +122,7 @@ class MjpegCodec final : public VideoCodec {
     MjpegCodec() = default;
     MjpegCodec(const MjpegCodec&) = delete;
     MjpegCodec& operator=(const MjpegCodec&) = delete;
-    ~MjpegCodec() override {
-        if (encoder_ != nullptr) tjDestroy(encoder_);
-        if (decoder_ != nullptr) tjDestroy(decoder_);
-    }
+    ~MjpegCodec() override = default;
 
     LRESULT Message(UINT message, DWORD_PTR param1, DWORD_PTR param2) override {
         switch (message) {
@@ -180,8 +179,7 @@ class MjpegCodec final : public VideoCodec {
                 return GetFormat(CompressQuery(in, nullptr), MjpgFormatFor, in, out);
             case ICM_COMPRESS_GET_SIZE:
                 if (CompressQuery(in, nullptr) != ICERR_OK) return ICERR_BADFORMAT;
-                return static_cast<LRESULT>(
-                    tjBufSize(in->biWidth, Height(*in), kLargestSubsampling));
+                return static_cast<LRESULT>(JpegBound(in->biWidth, Height(*in)));
             case ICM_DECOMPRESS_QUERY:
             case ICM_DECOMPRESS_BEGIN:
                 return DecompressQuery(in, out);
@@ -201,8 +199,14 @@ class MjpegCodec final : public VideoCodec {
         return ICERR_OK;
     }
 
+    // The output buffer's size travels as a DWORD (ICCompressGetSize): a picture whose largest
+    // JPEG could not be told in one is refused, or a caller would size its buffer from a
+    // truncated figure and the compression would write past its end.
     static LRESULT CompressQuery(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) {
         if (in == nullptr || !IsRgbFrame(*in)) return ICERR_BADFORMAT;
+        if (JpegBound(in->biWidth, Height(*in)) > std::numeric_limits<DWORD>::max()) {
+            return ICERR_BADFORMAT;
+        }
         if (out != nullptr && !(IsMjpgFrame(*out) && SameSize(*in, *out))) return ICERR_BADFORMAT;
         return ICERR_OK;
     }
@@ -220,17 +224,13 @@ class MjpegCodec final : public VideoCodec {
         }
         const BITMAPINFOHEADER* in = frame->lpbiInput;
         if (CompressQuery(in, nullptr) != ICERR_OK) return ICERR_BADFORMAT;
-        if (encoder_ == nullptr && (encoder_ = tjInitCompress()) == nullptr) return ICERR_MEMORY;
-        // The caller's buffer holds ICCompressGetSize bytes: TurboJPEG must not reallocate it.
-        auto* jpeg = static_cast<unsigned char*>(frame->lpOutput);
-        unsigned long jpegSize = 0;
+        if (!encoder_ && !(encoder_ = MakeCoder<JpegCompressor>())) return ICERR_MEMORY;
+        // The caller's buffer holds ICCompressGetSize bytes, the most a picture can take.
         const int quality = Quality(frame->dwQuality);
-        if (tjCompress2(encoder_, static_cast<const unsigned char*>(frame->lpInput), in->biWidth,
-                        Stride(*in), Height(*in), PixelFormat(*in), &jpeg, &jpegSize,
-                        Subsampling(quality), JpegQuality(quality),
-                        TJFLAG_NOREALLOC | RowOrder(*in)) != 0) {
-            return ICERR_ERROR;
-        }
+        const std::size_t jpegSize = encoder_->Compress(
+            Pixels(*in, frame->lpInput), Chroma(quality), JpegQuality(quality),
+            static_cast<unsigned char*>(frame->lpOutput), JpegBound(in->biWidth, Height(*in)));
+        if (jpegSize == 0) return ICERR_ERROR;
         frame->lpbiOutput->biSizeImage = static_cast<DWORD>(jpegSize);
         if (frame->lpckid != nullptr) *frame->lpckid = 0;
         if (frame->lpdwFlags != nullptr) *frame->lpdwFlags = AVIIF_KEYFRAME;
@@ -246,34 +246,30 @@ class MjpegCodec final : public VideoCodec {
         const BITMAPINFOHEADER* out = frame->lpbiOutput;
         if (DecompressQuery(in, out) != ICERR_OK || out == nullptr) return ICERR_BADFORMAT;
         if (frame->dwFlags & ICDECOMPRESS_HURRYUP) return ICERR_OK;
-        if (decoder_ == nullptr && (decoder_ = tjInitDecompress()) == nullptr) {
-            return ICERR_MEMORY;
+        if (!decoder_ && !(decoder_ = MakeCoder<JpegDecompressor>())) return ICERR_MEMORY;
+        // A picture cut short or corrupt is still shown, grey where data was missing.
+        switch (decoder_->Decode(static_cast<const unsigned char*>(frame->lpInput), in->biSizeImage,
+                                 Pixels(*out, frame->lpOutput),
+                                 (options_ & MJPG_STATE_FASTDECODE) != 0)) {
+            case JpegOutcome::kOtherSize:
+                return ICERR_BADFORMAT;
+            case JpegOutcome::kFailed:
+                return ICERR_ERROR;
+            default:
+                return ICERR_OK;
         }
-        return DecodeInto(static_cast<const unsigned char*>(frame->lpInput), in->biSizeImage, *out,
-                          static_cast<unsigned char*>(frame->lpOutput));
     }
 
-    // The picture must be exactly the output's size: TurboJPEG would otherwise scale it.
-    LRESULT DecodeInto(const unsigned char* jpeg, DWORD jpegSize, const BITMAPINFOHEADER& out,
-                       unsigned char* pixels) {
-        int width = 0, height = 0, subsampling = 0, colorspace = 0;
-        if (jpegSize == 0 || tjDecompressHeader3(decoder_, jpeg, jpegSize, &width, &height,
-                                                 &subsampling, &colorspace) != 0) {
-            return ICERR_ERROR;
-        }
-        if (width != out.biWidth || height != Height(out)) return ICERR_BADFORMAT;
-        const int speed =
-            (options_ & MJPG_STATE_FASTDECODE) ? TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE : 0;
-        if (tjDecompress2(decoder_, jpeg, jpegSize, pixels, width, Stride(out), height,
-                          PixelFormat(out), RowOrder(out) | speed) != 0 &&
-            tjGetErrorCode(decoder_) != TJERR_WARNING) {
-            return ICERR_ERROR;
-        }
-        return ICERR_OK;
+    // Made at the first frame; null when libjpeg could not start.
+    template <typename Coder>
+    static std::unique_ptr<Coder> MakeCoder() {
+        auto coder = std::make_unique<Coder>();
+        if (!coder->Usable()) coder.reset();
+        return coder;
     }
 
-    tjhandle encoder_ = nullptr;
-    tjhandle decoder_ = nullptr;
+    std::unique_ptr<JpegCompressor> encoder_;
+    std::unique_ptr<JpegDecompressor> decoder_;
     DWORD options_ = 0;  // the state: MJPG_STATE_* bits
 };
 

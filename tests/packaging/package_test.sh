@@ -42,7 +42,8 @@ deb=$(echo "$build"/vistrel_*.deb)
 echo "package: $(basename "$deb"), $(stat -c %s "$deb") bytes"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "depends: $depends"
-[[ $depends == *libqt6widgets6* && $depends == *libturbojpeg0* && $depends == *libasound2* ]] ||
+[[ $depends == *libqt6widgets6* && $depends == *libturbojpeg0* && $depends == *libjpeg62-turbo* &&
+  $depends == *libasound2* ]] ||
   fail "the computed dependencies miss a run-time library"
 [[ $depends != *-dev* ]] || fail "a development package among the dependencies"
 

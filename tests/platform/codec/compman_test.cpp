@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -281,6 +282,10 @@ TEST_F(CompmanTest, CompressorRefusesFormatsItCannotTake) {
     EXPECT_EQ(ICCompressQuery(encoder.get(), &format, nullptr), ICERR_BADFORMAT);
     format = RgbFormat(24, true, 10, 0);
     EXPECT_EQ(ICCompressQuery(encoder.get(), &format, nullptr), ICERR_BADFORMAT);
+    // Its largest JPEG is beyond what ICCompressGetSize can answer (a DWORD).
+    format = RgbFormat(24, true, 40000, 40000);
+    EXPECT_EQ(ICCompressQuery(encoder.get(), &format, nullptr), ICERR_BADFORMAT);
+    EXPECT_EQ(ICCompressGetSize(encoder.get(), &format, nullptr), DWORD(ICERR_BADFORMAT));
     BITMAPINFOHEADER wrongSize = MjpgFormat(100, 100);
     EXPECT_EQ(ICCompressQuery(encoder.get(), &ok, &wrongSize), ICERR_BADFORMAT);
     EXPECT_EQ(ICSendMessage(encoder.get(), ICM_COMPRESS, 0, 0), ICERR_BADPARAM);
@@ -293,10 +298,22 @@ TEST_F(CompmanTest, DamagedOrMismatchedPicturesAreNotDecoded) {
     BITMAPINFOHEADER output = RgbFormat(24, true);
     std::vector<unsigned char> pixels(output.biSizeImage);
 
-    std::vector<unsigned char> damaged(jpeg.begin(), jpeg.begin() + 100);
-    mjpg.biSizeImage = static_cast<DWORD>(damaged.size());
-    EXPECT_NE(ICDecompress(decoder.get(), 0, &mjpg, damaged.data(), &output, pixels.data()),
-              ICERR_OK);
+    // Cut short inside the header; and a header that first has bytes the decoder skips with a
+    // warning (stray bytes before its second marker) and then a precision it cannot decode: a
+    // failure, however mild the first complaint.
+    std::vector<unsigned char> warnedThenBroken = jpeg;
+    const std::size_t secondMarker = 4 + (std::size_t{jpeg[4]} << 8 | jpeg[5]);
+    warnedThenBroken.insert(warnedThenBroken.begin() + std::ptrdiff_t(secondMarker), {0, 0});
+    const unsigned char sof[] = {0xFF, 0xC0};
+    auto start = std::search(warnedThenBroken.begin(), warnedThenBroken.end(), sof, sof + 2);
+    ASSERT_NE(start, warnedThenBroken.end());
+    start[4] = 12;  // bits per sample
+    for (std::vector<unsigned char> damaged :
+         {std::vector<unsigned char>(jpeg.begin(), jpeg.begin() + 100), warnedThenBroken}) {
+        mjpg.biSizeImage = static_cast<DWORD>(damaged.size());
+        EXPECT_NE(ICDecompress(decoder.get(), 0, &mjpg, damaged.data(), &output, pixels.data()),
+                  ICERR_OK);
+    }
 
     // A frame of another size than the formats say must not be written into a smaller buffer.
     BITMAPINFOHEADER small = RgbFormat(24, true, 32, 32), smallMjpg = MjpgFormat(32, 32);

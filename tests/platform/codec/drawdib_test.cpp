@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/alloc_counter.h"
+
 namespace {
 
 constexpr QRgb kSentinel = 0xFF123456;
@@ -264,6 +266,16 @@ TEST_F(DrawDibTest, DecodesMotionJpegFrames) {
     ASSERT_EQ(Draw(image, jpeg, 0, 0, 32, 32, 8, 8, 16, 16), TRUE);
     EXPECT_TRUE(Close(image.pixel(0, 0), Colour(8, 8), 40));
     EXPECT_TRUE(Close(image.pixel(31, 31), Colour(23, 23), 40));
+
+    // Once the sizes are known a frame allocates nothing, the decoder's working memory included,
+    // whether decoded in place or through the context's buffer.
+    const long news = alloc_counter::Allocations(), mallocs = alloc_counter::Mallocs();
+    for (int n = 0; n < 3; ++n) {
+        ASSERT_EQ(Draw(image, jpeg, 0, 0, 32, 32, 8, 8, 16, 16), TRUE);
+        ASSERT_EQ(Draw(image, jpeg, 0, 0, -1, -1), TRUE);
+    }
+    EXPECT_EQ(alloc_counter::Allocations(), news);
+    EXPECT_EQ(alloc_counter::Mallocs(), mallocs);
 }
 
 // The frame's bytes end where biSizeImage says: here in a buffer of exactly that size, so that
