@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -36,7 +37,8 @@ BITMAPINFOHEADER RgbFormat(int bits, bool bottomUp, int width = kWidth, int heig
                             0,
                             0,
                             0};
-    format.biSizeImage = static_cast<DWORD>(Stride(format) * height);
+    // Formats too large for a DWORD size keep its low bits: they are there to be refused.
+    format.biSizeImage = static_cast<DWORD>(static_cast<std::uint64_t>(Stride(format)) * height);
     return format;
 }
 
@@ -47,7 +49,7 @@ BITMAPINFOHEADER MjpgFormat(int width = kWidth, int height = kHeight) {
                             1,
                             24,
                             kMjpg,
-                            static_cast<DWORD>(width * height * 3),
+                            static_cast<DWORD>(std::uint64_t(width) * height * 3),
                             0,
                             0,
                             0,
