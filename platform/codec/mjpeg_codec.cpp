@@ -92,29 +92,28 @@ BITMAPINFOHEADER* MutableFormat(DWORD_PTR param) {
     return reinterpret_cast<BITMAPINFOHEADER*>(param);
 }
 
-BITMAPINFOHEADER MjpgFormatFor(const BITMAPINFOHEADER& input) {
+// A 24-bit picture of the input's size, bottom-up, as the codec hands formats out.
+BITMAPINFOHEADER FormatFor(const BITMAPINFOHEADER& input, DWORD compression) {
     BITMAPINFOHEADER format{};
     format.biSize = sizeof format;
     format.biWidth = input.biWidth;
     format.biHeight = Height(input);
     format.biPlanes = 1;
     format.biBitCount = 24;
-    format.biCompression = kMjpg;
-    format.biSizeImage =
-        static_cast<DWORD>(format.biWidth) * static_cast<DWORD>(format.biHeight) * 3;
+    format.biCompression = compression;
+    // Uncompressed rows are padded to 4 bytes; a compressed picture's size is counted unpadded.
+    const DWORD stride = compression == BI_RGB ? static_cast<DWORD>(Stride(format))
+                                               : static_cast<DWORD>(format.biWidth) * 3;
+    format.biSizeImage = stride * static_cast<DWORD>(format.biHeight);
     return format;
 }
 
+BITMAPINFOHEADER MjpgFormatFor(const BITMAPINFOHEADER& input) {
+    return FormatFor(input, kMjpg);
+}
+
 BITMAPINFOHEADER RgbFormatFor(const BITMAPINFOHEADER& input) {
-    BITMAPINFOHEADER format{};
-    format.biSize = sizeof format;
-    format.biWidth = input.biWidth;
-    format.biHeight = Height(input);
-    format.biPlanes = 1;
-    format.biBitCount = 24;
-    format.biCompression = BI_RGB;
-    format.biSizeImage = static_cast<DWORD>(Stride(format)) * static_cast<DWORD>(format.biHeight);
-    return format;
+    return FormatFor(input, BI_RGB);
 }
 
 class MjpegCodec final : public VideoCodec {
