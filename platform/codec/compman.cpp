@@ -4,9 +4,9 @@
 #include <cctype>
 #include <cstring>
 #include <map>
-#include <unordered_map>
 
 #include "platform/codec/compman_internal.h"
+#include "platform/codec/handle_table.h"
 #include "platform/machine.h"
 
 namespace platform {
@@ -42,22 +42,14 @@ struct Instance {
     ICINFO info;  // a copy: the registration may be replaced while the instance is open
 };
 
-// Handles are numbers never given out twice, so a stale handle cannot reach a newer instance.
-struct Instances {
-    std::unordered_map<std::uintptr_t, Instance> open;
-    std::uintptr_t next = 0x10000;
-};
-
 // Never destroyed, so that instances closed while static objects are destroyed find it.
-Instances& AllInstances() {
-    static auto* instances = new Instances;
+HandleTable<Instance>& AllInstances() {
+    static auto* instances = new HandleTable<Instance>(0x10000);
     return *instances;
 }
 
 Instance* Find(HIC hic) {
-    auto& open = AllInstances().open;
-    auto found = open.find(reinterpret_cast<std::uintptr_t>(hic));
-    return found == open.end() ? nullptr : &found->second;
+    return AllInstances().Find(hic);
 }
 
 }  // namespace
@@ -84,10 +76,7 @@ HIC ICOpen(DWORD fccType, DWORD fccHandler, UINT mode) {
     if (found == Codecs().end() || SwitchedOff(key)) return nullptr;
     std::unique_ptr<VideoCodec> codec = found->second.open(mode);
     if (!codec) return nullptr;
-    auto& instances = AllInstances();
-    std::uintptr_t handle = instances.next++;
-    instances.open.emplace(handle, Instance{std::move(codec), found->second.info});
-    return reinterpret_cast<HIC>(handle);
+    return AllInstances().Add<HIC>(Instance{std::move(codec), found->second.info});
 }
 
 LRESULT ICGetInfo(HIC hic, ICINFO* info, DWORD size) {
@@ -108,6 +97,5 @@ LRESULT ICSendMessage(HIC hic, UINT message, DWORD_PTR param1, DWORD_PTR param2)
 }
 
 LRESULT ICClose(HIC hic) {
-    auto& open = platform::AllInstances().open;
-    return open.erase(reinterpret_cast<std::uintptr_t>(hic)) == 1 ? ICERR_OK : ICERR_BADHANDLE;
+    return platform::AllInstances().Remove(hic) ? ICERR_OK : ICERR_BADHANDLE;
 }

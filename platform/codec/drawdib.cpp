@@ -11,9 +11,9 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <unordered_map>
 #include <vector>
 
+#include "platform/codec/handle_table.h"
 #include "platform/codec/jpeg_coder.h"
 
 namespace platform {
@@ -346,22 +346,17 @@ bool DrawDibContext::PaintThroughQPainter(const Source& source, const Placement&
     return painter.end();
 }
 
-// Handles are numbers never given out twice, so a stale handle cannot reach a newer context.
-struct Contexts {
-    std::unordered_map<std::uintptr_t, std::unique_ptr<DrawDibContext>> open;
-    std::uintptr_t next = 0x20000;
-};
+using Contexts = HandleTable<std::unique_ptr<DrawDibContext>>;
 
 // Never destroyed, so that contexts closed while static objects are destroyed find it.
 Contexts& AllContexts() {
-    static auto* contexts = new Contexts;
+    static auto* contexts = new Contexts(0x20000);
     return *contexts;
 }
 
 DrawDibContext* Find(HDRAWDIB hdd) {
-    auto& open = AllContexts().open;
-    const auto found = open.find(reinterpret_cast<std::uintptr_t>(hdd));
-    return found == open.end() ? nullptr : found->second.get();
+    const auto* context = AllContexts().Find(hdd);
+    return context == nullptr ? nullptr : context->get();
 }
 
 }  // namespace
@@ -379,15 +374,11 @@ QImage* ImageOf(HDC dc) {
 HDRAWDIB DrawDibOpen() {
     auto context = std::make_unique<platform::DrawDibContext>();
     if (!context->Usable()) return nullptr;
-    auto& contexts = platform::AllContexts();
-    const std::uintptr_t handle = contexts.next++;
-    contexts.open.emplace(handle, std::move(context));
-    return reinterpret_cast<HDRAWDIB>(handle);
+    return platform::AllContexts().Add<HDRAWDIB>(std::move(context));
 }
 
 BOOL DrawDibClose(HDRAWDIB hdd) {
-    auto& open = platform::AllContexts().open;
-    return open.erase(reinterpret_cast<std::uintptr_t>(hdd)) == 1 ? TRUE : FALSE;
+    return platform::AllContexts().Remove(hdd) ? TRUE : FALSE;
 }
 
 BOOL DrawDibDraw(HDRAWDIB hdd, HDC hdc, int xDst, int yDst, int dxDst, int dyDst,
