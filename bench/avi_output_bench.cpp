@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/form1.h"
+#include "bench/scratch_folder.h"
 #include "platform/capture/testcard.h"
 #include "platform/files.h"
 #include "tests/support/alloc_counter.h"
@@ -30,23 +31,6 @@ namespace {
 constexpr int kNoise = 10;
 constexpr DWORD kMjpg = MAKEFOURCC('M', 'J', 'P', 'G');
 constexpr std::uint32_t kNewFileAt = 1'500'000'000;
-
-// A folder on the disk the recordings go to (not /dev/shm: the disk's cost is part of it).
-struct Scratch {
-    Scratch() {
-        char pattern[] = "/var/tmp/avi_output_bench_XXXXXX";
-        folder = mkdtemp(pattern);
-    }
-    ~Scratch() { std::filesystem::remove_all(folder); }
-    std::string Host(const char* name) const { return folder + "/" + name; }
-    std::string Windows(const char* name) const { return platform::WindowsPath(Host(name)); }
-    std::string folder;
-};
-
-Scratch& TheScratch() {
-    static Scratch scratch;
-    return scratch;
-}
 
 std::unique_ptr<TForm1> theForm;
 

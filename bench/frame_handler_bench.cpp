@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/form1.h"
+#include "bench/scratch_folder.h"
 #include "platform/capture/testcard.h"
 #include "platform/files.h"
 #include "platform/machine.h"
@@ -26,21 +27,6 @@
 namespace {
 
 constexpr std::uint32_t kNewFileAt = 1'500'000'000;
-
-// A folder on the disk the recordings go to, drive C: of the bench's machine.
-struct Scratch {
-    Scratch() {
-        char pattern[] = "/var/tmp/frame_handler_bench_XXXXXX";
-        folder = mkdtemp(pattern);
-    }
-    ~Scratch() { std::filesystem::remove_all(folder); }
-    std::string folder;
-};
-
-Scratch& TheScratch() {
-    static Scratch scratch;
-    return scratch;
-}
 
 // The window of a run mode on a screen of the given size, shown, as the program makes it.
 std::unique_ptr<TForm1> MakeForm(const char* mode, int width, int height) {
