@@ -119,7 +119,7 @@ Memory& MemoryOf(j_common_ptr info) {
     return *static_cast<Memory*>(info->client_data);
 }
 
-// Does not return: libjpeg's error exit jumps back to the coder.
+// Returns only with memory: when it is short, libjpeg's error exit jumps back to the coder.
 void* FromArena(j_common_ptr info, std::size_t size) {
     void* piece = MemoryOf(info).arena.Take(size);
     if (piece == nullptr) ERREXIT1(info, JERR_OUT_OF_MEMORY, 0);
