@@ -114,7 +114,9 @@ class AlsaInput : public AudioSource, public CaptureClock {
     void Start() override {
         snd_pcm_start(pcm_->pcm);
         sinceRead_.start();
+        startMonotonic_ = MonotonicNowUs();
     }
+    std::int64_t MonotonicAt(std::int64_t time) const override { return startMonotonic_ + time; }
     bool isVirtual() const override { return false; }
     std::int64_t Now() const override {
         return static_cast<std::int64_t>(samples_ * kMicrosPerSecond / rate_);
@@ -156,6 +158,7 @@ class AlsaInput : public AudioSource, public CaptureClock {
     std::vector<BYTE> ring_;
     std::uint64_t samples_ = 0;
     QElapsedTimer sinceRead_;
+    std::int64_t startMonotonic_ = 0;
     bool gone_ = false;
     std::uint64_t overruns_ = 0;
     std::uint64_t silenced_ = 0;

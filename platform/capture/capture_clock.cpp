@@ -20,7 +20,10 @@ class SequenceClock : public CaptureClock {
         wake_.setSingleShot(true);
         wake_.setTimerType(Qt::PreciseTimer);
     }
-    void Start() override { real_.start(); }
+    void Start() override {
+        real_.start();
+        startMonotonic_ = MonotonicNowUs();
+    }
     bool isVirtual() const override { return virtual_; }
     std::int64_t Now() const override { return virtual_ ? now_ : real_.nsecsElapsed() / 1000; }
 
@@ -38,6 +41,8 @@ class SequenceClock : public CaptureClock {
         }
     }
 
+    std::int64_t MonotonicAt(std::int64_t time) const override { return startMonotonic_ + time; }
+
   private:
     void Sleep(std::int64_t remaining) {
         if (remaining >= 2000) {
@@ -53,10 +58,17 @@ class SequenceClock : public CaptureClock {
     bool virtual_;
     std::int64_t now_ = 0;
     QElapsedTimer real_;
+    std::int64_t startMonotonic_ = 0;
     QTimer wake_;
 };
 
 }  // namespace
+
+// steady_clock is CLOCK_MONOTONIC on Linux, the clock of V4L2's buffer stamps.
+std::int64_t MonotonicNowUs() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 std::unique_ptr<CaptureClock> SystemClock(bool isVirtual) {
     return std::make_unique<SequenceClock>(isVirtual);

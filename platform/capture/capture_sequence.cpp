@@ -217,7 +217,7 @@ void Sequence::Loop() {
 
 // Waits for the next event and delivers it; false once the end time has come.
 bool Sequence::Step() {
-    if (!clock_.isVirtual()) DropLateFrames();
+    if (!clock_.isVirtual() && video_->missesLateFrames()) DropLateFrames();
     const std::int64_t frameAt = timing_.FrameTime(nextFrame_);
     const std::int64_t audioAt = NextAudioTime();
     const std::int64_t next = std::min(frameAt, audioAt);
@@ -258,7 +258,9 @@ void Sequence::DeliverFrame() {
     Report();
     const CAPVIDEOCALLBACK callback = window_->videoCallback();
     if (callback == nullptr) return;
-    const std::span<BYTE> bytes = video_->Frame(frame, timing_.IsFlash(frame));
+    const std::int64_t at = timing_.FrameTime(frame);
+    const std::span<BYTE> bytes =
+        video_->Frame(frame, timing_.IsFlash(frame), clock_.MonotonicAt(at));
     if (video_->lost()) {
         // An unplugged device ends the capture as the abort key does; the user is told after.
         control_.Request(SequenceEnd::Stop);
@@ -268,7 +270,7 @@ void Sequence::DeliverFrame() {
     frameHeader_.lpData = bytes.data();
     frameHeader_.dwBufferLength = video_->capacity();
     frameHeader_.dwBytesUsed = static_cast<DWORD>(bytes.size());
-    frameHeader_.dwTimeCaptured = static_cast<DWORD>(timing_.FrameTime(frame) / 1000);
+    frameHeader_.dwTimeCaptured = static_cast<DWORD>(at / 1000);
     frameHeader_.dwFlags = VHDR_DONE | VHDR_KEYFRAME;
     callback(handle_, &frameHeader_);
 }

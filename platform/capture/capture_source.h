@@ -38,8 +38,10 @@ class VideoSource {
     // when the source cannot deliver.
     virtual bool Start(DWORD periodUs) = 0;
     // The bytes of grid frame `number` (flash: the test card's white frame); they stay valid
-    // until the next call. Empty once the device is gone.
-    virtual std::span<BYTE> Frame(std::uint64_t number, bool flash) = 0;
+    // until the next call. Empty once the device is gone. `monotonicUs` is when, on the system's
+    // monotonic clock, the sound of this grid point was recorded: a device hands out the picture
+    // it took nearest to that moment.
+    virtual std::span<BYTE> Frame(std::uint64_t number, bool flash, std::int64_t monotonicUs) = 0;
     virtual void Stop() = 0;
     // Room of the buffer Frame hands out.
     virtual DWORD capacity() const = 0;
@@ -55,6 +57,10 @@ class VideoSource {
     virtual std::uint64_t dropped() const { return 0; }
     // Set once the device stopped answering (unplugged): the capture ends.
     virtual bool lost() const { return false; }
+    // A source with only the few buffers of a card misses grid points the loop came to late; a
+    // device that keeps its own buffers is asked for every grid point, so the picture keeps the
+    // sound's length.
+    virtual bool missesLateFrames() const { return true; }
     // The device as the user knows it, for the message after a loss.
     virtual std::string deviceName() const { return {}; }
 };
@@ -69,6 +75,18 @@ class CaptureClock {
     virtual std::int64_t Now() const = 0;
     // Returns at `time`, or earlier once the capture has ended; Qt events keep being handled.
     virtual void WaitUntil(std::int64_t time, const SequenceControl& control) = 0;
+    // When capture time `time` was recorded, in microseconds of the system's monotonic clock
+    // (CLOCK_MONOTONIC, the clock V4L2 stamps its buffers with).
+    virtual std::int64_t MonotonicAt(std::int64_t time) const = 0;
+};
+
+// What became of the sound input during a capture: silence stood in for what it lost or never
+// gave. `input` names it; `missing` when it never opened, `lost` when it stopped mid-capture.
+struct SoundLoss {
+    std::string input;
+    bool missing = false;
+    bool lost = false;
+    std::uint64_t silencedSamples = 0;
 };
 
 // Sound in the capture's PCM format, sample by sample from the start.
@@ -78,6 +96,8 @@ class AudioSource {
     // Writes samples [first, first + count) into `out`, count × nBlockAlign bytes; they have
     // been recorded by the time the clock reached them.
     virtual void Fill(std::uint64_t first, std::uint32_t count, BYTE* out) = 0;
+    // Read once the capture has ended.
+    virtual SoundLoss loss() const { return {}; }
 };
 
 // The source of the driver a window connects to; nullptr when it cannot be opened (missing,
@@ -96,5 +116,8 @@ CaptureTiming OpenCaptureTiming(const DriverDescription& driver, const WAVEFORMA
 
 // The clock of the test card: real time, or the scripted user's virtual time.
 std::unique_ptr<CaptureClock> SystemClock(bool isVirtual);
+
+// Now on the system's monotonic clock, in microseconds.
+std::int64_t MonotonicNowUs();
 
 }  // namespace platform

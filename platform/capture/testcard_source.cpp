@@ -43,7 +43,7 @@ class TestCardSource : public VideoSource {
                             driver_.noise});
         return true;
     }
-    std::span<BYTE> Frame(std::uint64_t number, bool flash) override {
+    std::span<BYTE> Frame(std::uint64_t number, bool flash, std::int64_t) override {
         return capture_->Render(static_cast<std::uint32_t>(number), flash);
     }
     void Stop() override { capture_.reset(); }

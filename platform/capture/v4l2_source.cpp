@@ -88,7 +88,7 @@ class V4l2Source : public VideoSource {
     bool UseNative() override;
 
     bool Start(DWORD periodUs) override;
-    std::span<BYTE> Frame(std::uint64_t number, bool flash) override;
+    std::span<BYTE> Frame(std::uint64_t number, bool flash, std::int64_t monotonicUs) override;
     void Stop() override {
         capturing_ = false;
         StopStreaming();
@@ -329,7 +329,7 @@ bool V4l2Source::Start(DWORD periodUs) {
 
 // The latest good frame for this grid point: none new repeats the previous one, several new
 // ones keep the last.
-std::span<BYTE> V4l2Source::Frame(std::uint64_t, bool) {
+std::span<BYTE> V4l2Source::Frame(std::uint64_t, bool, std::int64_t) {
     if (!lost_) Pull(0);
     if (lost_) return {};
     if (pending_ == 0) {
