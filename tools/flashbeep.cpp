@@ -10,9 +10,10 @@
 //                     [--every FRAMES] [--seconds S] [--rate HZ] [--channels N]
 //
 // It runs until SIGINT/SIGTERM or for S seconds. Output: "flashbeep: streaming" once the
-// devices have their first frame, one line per event, and a closing line:
-//   flashbeep: N events, beep minus flash (ms): mean M, min A, max B; U underrun(s), L event(s)
-//   lost
+// devices have their first frame, one line per event, and a closing line (one line here cut
+// in two):
+//   flashbeep: N events, beep minus flash (ms): mean M, min A, max B;
+//     U underrun(s), L event(s) lost
 // Exit status: 0; 1 when an event could not be placed (the beep already written, or lost in an
 // underrun); 2 when a device cannot be used or the command line is wrong.
 #include <alsa/asoundlib.h>
@@ -47,8 +48,10 @@ constexpr double kBeepAmplitude = 12000;
 // and the beep is placed this long before its flash.
 constexpr double kLeadSeconds = 0.5;
 constexpr unsigned kPeriodUs = 10'000;
-// How many of the latest status readings the sample clock is estimated from.
-constexpr std::size_t kStatusWindow = 64;
+// How many of the latest status readings the sample clock is estimated from: ten seconds or so.
+// The device and the monotonic clock run from the same system clock, so a long window only
+// steadies the estimate.
+constexpr std::size_t kStatusWindow = 256;
 constexpr std::uint8_t kDarkY = 64, kWhiteY = 235, kNeutralChroma = 128;
 
 volatile std::sig_atomic_t stopRequested = 0;
@@ -370,6 +373,11 @@ int Run(const Options& o) {
             placed.push_back({inTime ? sound.LastPlacedBeep() : -1, sound.underruns()});
             nextEvent += o.every;
         }
+        // The sound is topped up while waiting, not between the wake-up and the write.
+        while (frameAt(n) - NowNs() > lead / 4) {
+            if (!sound.TopUp()) return 2;
+            SleepUntilNs(std::min(frameAt(n), NowNs() + lead / 4));
+        }
         if (!sound.TopUp()) return 2;
         SleepUntilNs(frameAt(n));
         const bool flash = n % o.every == o.every / 2;
@@ -407,8 +415,8 @@ int Run(const Options& o) {
     const double mean = events.empty() ? 0 : sum / static_cast<double>(events.size());
     std::printf(
         "flashbeep: %zu events, beep minus flash (ms): mean %+.3f, min %+.3f, max %+.3f; "
-        "%d underrun(s)\n",
-        events.size(), mean, low, high, sound.underruns());
+        "%d underrun(s), %d event(s) lost\n",
+        events.size(), mean, low, high, sound.underruns(), misplaced);
     return misplaced > 0 ? 1 : 0;
 }
 
