@@ -10,8 +10,12 @@ TEST_PACKAGES  = ffmpeg xvfb xauth xdotool x11-utils x11-xserver-utils imagemagi
 PACKAGE_PACKAGES = dpkg-dev lintian
 BENCH_PACKAGES = time
 FUZZ_PACKAGES  = clang libclang-rt-14-dev
+# The device lab's guest and drivers; the kernel's own headers (for v4l2loopback's DKMS build)
+# are named after the current kernel, so tests/devices/run installs them itself.
+DEVICE_PACKAGES = qemu-system-x86 busybox-static kmod dkms v4l2loopback-dkms v4l-utils \
+                  alsa-utils sox ffmpeg jq
 
-.PHONY: all deps build demo test test-asan fuzz bench format clean package
+.PHONY: all deps build demo test test-asan test-devices fuzz bench format clean package
 
 all: build
 
@@ -29,6 +33,13 @@ demo: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE long
+
+# The program against the kernel's own capture drivers (vivid, v4l2loopback, snd-aloop) in a
+# QEMU guest: tests/devices/run says how. As root, on a machine that may be thrown away (DKMS
+# writes under /lib/modules).
+test-devices: build
+	@tools/install-packages $(DEVICE_PACKAGES)
+	tests/devices/run $(BUILD)
 
 # The Debian package, BUILD/vistrel_VERSION_ARCH.deb, its dependencies found by dpkg-shlibdeps.
 package: build
