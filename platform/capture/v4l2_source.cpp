@@ -26,6 +26,11 @@ constexpr int kFirstFramePollMs = 1000;
 constexpr std::int64_t kSilentDeviceUs = 3'000'000;
 constexpr int kLargestSide = 4096;
 
+std::function<std::int64_t()>& TestClock() {
+    static std::function<std::int64_t()> clock;
+    return clock;
+}
+
 bool IsJpeg(std::uint32_t pixelFormat) {
     return pixelFormat == V4L2_PIX_FMT_MJPEG || pixelFormat == V4L2_PIX_FMT_JPEG;
 }
@@ -465,6 +470,10 @@ std::unique_ptr<VideoSource> OpenV4l2Source(const DriverDescription& driver) {
     auto source = std::make_unique<V4l2Source>(io, fd, driver);
     if (!source->Open()) return nullptr;
     return source;
+}
+
+void SetV4l2ClockForTesting(std::function<std::int64_t()> clock) {
+    TestClock() = std::move(clock);
 }
 
 }  // namespace platform
