@@ -31,6 +31,21 @@ std::function<std::int64_t()>& TestClock() {
     return clock;
 }
 
+// Woven frames (both fields interleaved line by line, as capture cards deliver them) and single
+// fields (a progressive picture of half the height) are recorded as they come, as AVI players
+// show them. Fields one after the other in a buffer, or in alternate buffers, would have to be
+// reassembled first: the device is asked to weave them instead.
+bool RecordableField(std::uint32_t field) {
+    switch (field) {
+        case V4L2_FIELD_SEQ_TB:
+        case V4L2_FIELD_SEQ_BT:
+        case V4L2_FIELD_ALTERNATE:
+            return false;
+        default:
+            return true;
+    }
+}
+
 bool IsJpeg(std::uint32_t pixelFormat) {
     return pixelFormat == V4L2_PIX_FMT_MJPEG || pixelFormat == V4L2_PIX_FMT_JPEG;
 }
@@ -115,6 +130,8 @@ class V4l2Source : public VideoSource {
     }
     bool SetPix(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height,
                 v4l2_pix_format& got);
+    bool AskPix(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height,
+                std::uint32_t field, v4l2_pix_format& got);
     void Adopt(const v4l2_pix_format& pix);
     bool StartStreaming();
     bool MapBuffers();
@@ -179,18 +196,29 @@ bool V4l2Source::Open() {
     return true;
 }
 
+// A progressive picture, or fields woven by the device when it gives them one after the other.
 bool V4l2Source::SetPix(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height,
                         v4l2_pix_format& got) {
+    if (!AskPix(pixelFormat, width, height, V4L2_FIELD_NONE, got)) return false;
+    if (!RecordableField(got.field) &&
+        (!AskPix(pixelFormat, width, height, V4L2_FIELD_INTERLACED, got) ||
+         !RecordableField(got.field)))
+        return false;
+    return got.width > 0 && got.height > 0 && got.width <= kLargestSide &&
+           got.height <= kLargestSide;
+}
+
+bool V4l2Source::AskPix(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height,
+                        std::uint32_t field, v4l2_pix_format& got) {
     v4l2_format f{};
     f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     f.fmt.pix.width = width;
     f.fmt.pix.height = height;
     f.fmt.pix.pixelformat = pixelFormat;
-    f.fmt.pix.field = V4L2_FIELD_NONE;
+    f.fmt.pix.field = field;
     if (Ioctl(VIDIOC_S_FMT, &f) != 0) return false;
     got = f.fmt.pix;
-    return got.width > 0 && got.height > 0 && got.width <= kLargestSide &&
-           got.height <= kLargestSide;
+    return true;
 }
 
 void V4l2Source::Adopt(const v4l2_pix_format& pix) {

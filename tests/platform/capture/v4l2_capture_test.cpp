@@ -310,6 +310,60 @@ TEST_F(RealDevices, YuyvBecomesABottomUpDib) {
     EXPECT_GT(dib.back(), 245) << "the last row is its top (white)";
 }
 
+// Asked for a progressive picture, a device answers with its own field order: woven frames and
+// single fields are recorded as they come; fields one after the other only once the device,
+// asked again, weaves them.
+TEST_F(RealDevices, WovenFramesAndSingleFieldsAreRecordedAsTheyCome) {
+    struct Case {
+        const char* name;
+        Mode mode;
+        bool connects;
+        std::uint32_t recorded;
+    };
+    const Case cases[] = {
+        {"progressive", {kYuyv, 320, 240, V4L2_FIELD_NONE}, true, V4L2_FIELD_NONE},
+        {"woven", {kYuyv, 320, 240, V4L2_FIELD_INTERLACED}, true, V4L2_FIELD_INTERLACED},
+        {"woven, top first",
+         {kYuyv, 320, 240, V4L2_FIELD_INTERLACED_TB},
+         true,
+         V4L2_FIELD_INTERLACED_TB},
+        {"woven, bottom first",
+         {kYuyv, 320, 240, V4L2_FIELD_INTERLACED_BT},
+         true,
+         V4L2_FIELD_INTERLACED_BT},
+        {"top field", {kYuyv, 320, 120, V4L2_FIELD_TOP}, true, V4L2_FIELD_TOP},
+        {"bottom field", {kYuyv, 320, 120, V4L2_FIELD_BOTTOM}, true, V4L2_FIELD_BOTTOM},
+        {"fields in sequence, woven when asked",
+         {kYuyv, 320, 240, V4L2_FIELD_SEQ_TB, true},
+         true,
+         V4L2_FIELD_INTERLACED},
+        {"fields in sequence only", {kYuyv, 320, 240, V4L2_FIELD_SEQ_BT}, false, 0},
+        {"alternate fields, woven when asked",
+         {kYuyv, 320, 240, V4L2_FIELD_ALTERNATE, true},
+         true,
+         V4L2_FIELD_INTERLACED},
+        {"alternate fields only", {kYuyv, 320, 240, V4L2_FIELD_ALTERNATE}, false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        seen_ = {};
+        fake_v4l2::Device& device = Plug({Camera("/dev/video0", {c.mode})});
+        for (int k = 0; k < 25; ++k)
+            device.frames.push_back({k * 40000, Yuyv(c.mode.width, c.mode.height), 0});
+        Install(device);
+        ASSERT_EQ(Connect(), c.connects);
+        if (!c.connects) continue;
+        const auto height = static_cast<int>(c.mode.height);
+        EXPECT_EQ(device.current.field, c.recorded);
+        EXPECT_EQ(Format().biHeight, height);
+        EXPECT_TRUE(AskRgb(320, height));
+        Capture();
+        EXPECT_EQ(seen_.frameTimes.size(), 25u);
+        ASSERT_EQ(seen_.firstFrame.size(), 1u);
+        EXPECT_EQ(seen_.firstFrame.front().size(), 320u * 3 * c.mode.height);
+    }
+}
+
 // Unplugged: poll reports an error at once, or (a stuck driver) no buffer comes back for three
 // seconds. The capture ends as Escape ends it, then one message names the device.
 TEST_F(RealDevices, AnUnpluggedDeviceEndsTheCaptureAndIsNamed) {
