@@ -24,7 +24,10 @@ void SoundTimeline::Begin(std::int64_t monotonicUs) {
 void SoundTimeline::Observe(std::int64_t monotonicUs, std::int64_t recorded) {
     const std::int64_t origin = monotonicUs - recorded * kMicrosPerSecond / rate_;
     const std::int64_t error = origin - origin_;
-    origin_ += std::llabs(error) < kJitterUs ? error / kSmoothing : error;
+    if (std::llabs(error) < kJitterUs)
+        origin_ += error / kSmoothing;
+    else if (error > 0)
+        origin_ = origin;
 }
 
 std::uint64_t SoundTimeline::SamplesBy(std::int64_t monotonicUs) const {

@@ -14,8 +14,10 @@ class SoundTimeline {
     // Sample 0 was recorded at `monotonicUs`.
     void Begin(std::int64_t monotonicUs);
     // The input had recorded `recorded` samples by `monotonicUs`, as its status says. Small
-    // differences from what is known are scheduling jitter and are averaged; a large one is
-    // believed, so pictures stay matched to the sound they were taken with.
+    // differences from what is known are scheduling jitter (and the input's crystal) and are
+    // averaged. Less sound than time allows means sound was lost unreported: believed, so that
+    // pictures stay matched to the sound they were taken with. More sound than time allows
+    // cannot be (an input that runs ahead of real time, a stamp or delay gone wrong): ignored.
     void Observe(std::int64_t monotonicUs, std::int64_t recorded);
 
     // When the sample at `timeUs` of the sound's own clock was recorded.

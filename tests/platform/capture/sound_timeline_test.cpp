@@ -30,9 +30,11 @@ TEST(SoundTimeline, JitterIsAveragedAndAJumpIsBelieved) {
         {"late, then early",
          {{kStart + 1'008'000, 48000}, {kStart + 999'000, 48000}},
          kStart + 750},
-        // 200 ms more sound than time allows: the input's delay was larger than it said, and
-        // pictures must follow the sound where it really is.
-        {"a jump", {{kStart + 1'000'000, 57600}}, kStart - 200'000},
+        // 200 ms less sound than time allows: lost without a word, and pictures must follow the
+        // sound where it really is.
+        {"sound lost", {{kStart + 1'000'000, 38400}}, kStart + 200'000},
+        // More sound than time allows: a stamp gone wrong, or an input not paced by real time.
+        {"sound ahead", {{kStart + 1'000'000, 57600}}, kStart},
     };
     for (const TimelineCase& c : cases) {
         platform::SoundTimeline timeline(kRate);
