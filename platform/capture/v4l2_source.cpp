@@ -37,15 +37,6 @@ constexpr std::int64_t kSilentDeviceUs = 3'000'000;
 constexpr std::int64_t kStampSlackUs = 1'000'000;
 constexpr int kLargestSide = 4096;
 
-std::function<std::int64_t()>& TestClock() {
-    static std::function<std::int64_t()> clock;
-    return clock;
-}
-
-std::int64_t DequeueClockUs() {
-    return TestClock() ? TestClock()() : MonotonicNowUs();
-}
-
 std::uint32_t BuffersFor(DWORD periodUs) {
     const auto span = static_cast<std::uint32_t>((kHeldSpanUs + periodUs - 1) / periodUs);
     return std::clamp(span + kLeftToDevice, kFewestBuffers, kMostBuffers);
@@ -338,7 +329,7 @@ bool V4l2Source::StartStreaming() {
         StopStreaming();
         return false;
     }
-    lastDequeueUs_ = emptyAtUs_ = DequeueClockUs();
+    lastDequeueUs_ = emptyAtUs_ = io_.NowUs();
     lastTakenUs_ = std::numeric_limits<std::int64_t>::min();
     return true;
 }
@@ -433,7 +424,7 @@ void V4l2Source::Gather(std::int64_t target) {
     Pull(0);
     Prune(target);
     if (!lost_ && !HasLater(target)) AwaitLater(target);
-    if (DequeueClockUs() - lastDequeueUs_ >= kSilentDeviceUs) lost_ = true;
+    if (io_.NowUs() - lastDequeueUs_ >= kSilentDeviceUs) lost_ = true;
 }
 
 // Held frames followed by another one taken by `target` are nearer to no grid point from here.
@@ -452,14 +443,14 @@ bool V4l2Source::HasLater(std::int64_t target) const {
 // could be nearer, and it comes a little (up to a grid period) after it is taken: wait no
 // longer than that, and never more than a grid period.
 void V4l2Source::AwaitLater(std::int64_t target) {
-    std::int64_t deadline = DequeueClockUs() + periodUs_;
+    std::int64_t deadline = io_.NowUs() + periodUs_;
     const Held* before = held_.empty() ? nullptr : &held_.front();
     if (before != nullptr || shown_) {
         const std::int64_t beforeUs = before != nullptr ? before->takenUs : shown_->takenUs;
         deadline = std::min(deadline, 2 * target - beforeUs + periodUs_);
     }
     while (!lost_ && !HasLater(target)) {
-        const std::int64_t left = deadline - DequeueClockUs();
+        const std::int64_t left = deadline - io_.NowUs();
         if (left <= 0 || !Pull(static_cast<int>((left + 999) / 1000))) return;
         Prune(target);
     }
@@ -522,12 +513,12 @@ bool V4l2Source::Pull(int timeoutMs) {
         buffer.memory = V4L2_MEMORY_MMAP;
         if (ready == 0 || Ioctl(VIDIOC_DQBUF, &buffer) != 0) {
             if (ready != 0 && errno != EAGAIN) lost_ = true;
-            emptyAtUs_ = DequeueClockUs();
+            emptyAtUs_ = io_.NowUs();
             break;
         }
         timeoutMs = 0;
         any = true;
-        lastDequeueUs_ = DequeueClockUs();
+        lastDequeueUs_ = io_.NowUs();
         if (!Good(buffer)) {
             Requeue(buffer.index);
             continue;
@@ -638,10 +629,6 @@ std::unique_ptr<VideoSource> OpenV4l2Source(const DriverDescription& driver) {
     auto source = std::make_unique<V4l2Source>(io, fd, driver);
     if (!source->Open()) return nullptr;
     return source;
-}
-
-void SetV4l2ClockForTesting(std::function<std::int64_t()> clock) {
-    TestClock() = std::move(clock);
 }
 
 }  // namespace platform

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,9 +21,5 @@ std::vector<DriverDescription> DetectV4l2Drivers();
 // Opens the device for a connection; nullptr when it is missing, busy, or gives no picture we
 // can deliver.
 std::unique_ptr<VideoSource> OpenV4l2Source(const DriverDescription& driver);
-
-// The monotonic clock (microseconds) read when a buffer is dequeued: a scripted device brings
-// its own time; empty installs the system's again.
-void SetV4l2ClockForTesting(std::function<std::int64_t()> clock);
 
 }  // namespace platform

@@ -52,12 +52,8 @@ class Device : public platform::V4l2Io {
   public:
     explicit Device(std::vector<Node> nodes) : nodes_(std::move(nodes)) {
         previous_ = platform::SetV4l2CallsForTesting(this);
-        platform::SetV4l2ClockForTesting([this] { return MonotonicUs(now()); });
     }
-    ~Device() override {
-        platform::SetV4l2CallsForTesting(previous_);
-        platform::SetV4l2ClockForTesting({});
-    }
+    ~Device() override { platform::SetV4l2CallsForTesting(previous_); }
 
     // A script time on the monotonic clock the stamps are on.
     std::int64_t MonotonicUs(std::int64_t scriptUs) const { return origin_ + scriptUs; }
@@ -106,6 +102,7 @@ class Device : public platform::V4l2Io {
         return storage_.at(static_cast<std::size_t>(offset >> 12)).data();
     }
     int Munmap(void*, std::size_t) override { return 0; }
+    std::int64_t NowUs() override { return MonotonicUs(now()); }
     int Poll(int, int timeoutMs, short& revents) override {
         if (eintrPolls > 0) {
             --eintrPolls;
