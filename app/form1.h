@@ -234,6 +234,7 @@ class TForm1 : public QWidget, public RecordingState {
     void StopCapture();
     void BuildFilePath();
     void AppendLogBlock();
+    void AppendSilenceLine();
     static QString FormatElapsed(std::uint32_t milliseconds);
     static bool DeleteFileIfPresent(const QString& name);
     void SaveCaptureLog();

@@ -127,8 +127,7 @@ using CAPWAVECALLBACK = LRESULT (*)(HWND window, LPWAVEHDR header);
 
 // Name and version of the driver installed at `index` (0-9); FALSE when there is none.
 // Both texts are cut to fit their buffers and always end with a zero.
-BOOL capGetDriverDescriptionA(WORD index, LPSTR name, int nameSize, LPSTR version,
-                              int versionSize);
+BOOL capGetDriverDescriptionA(WORD index, LPSTR name, int nameSize, LPSTR version, int versionSize);
 
 // A capture window: a child widget of the parent's widget at the given place and size, not yet
 // connected to a driver. 0 when the parent handle is unknown.
@@ -151,5 +150,10 @@ using MessageHook = std::function<std::optional<LRESULT>(HWND, UINT, WPARAM, LPA
 
 // Installs the hook (an empty one removes it) and returns the previous one.
 MessageHook SetMessageHook(MessageHook hook);
+
+// Milliseconds of silence the running or latest capture of this window recorded in place of
+// sound its input lost or never gave (an overrun's backlog, an input gone or missing); 0 when
+// the sound is whole, or for a handle that is no capture window. Set by the end status.
+DWORD CaptureSilenceMs(HWND captureWindow);
 
 }  // namespace platform

@@ -59,6 +59,7 @@ void FinishLastFile(TForm1& form) {
     form.FileOpen = false;
     if (!form.FullFileWaiting) form.AppendLogBlock();
     form.FullFileWaiting = false;
+    form.AppendSilenceLine();
     form.SaveCaptureLog();
     form.ReportWriteFailure();
 }

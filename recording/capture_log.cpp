@@ -13,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/locale_clock.h"
 #include "platform/messages.h"
+#include "platform/vfw.h"
 #include "recording/handlers.h"
 #include "settings/settings_file.h"
 
@@ -59,6 +60,14 @@ void TForm1::AppendLogBlock() {
         QStringLiteral("Total Defaut : ") + QString::number(TotalDefect),
         QStringLiteral("Taille Fic   : ") + QString::number(FileBytes / 1024U),
     });
+}
+
+// Sound the input lost was recorded as silence. The line follows the last block, and only when
+// there was any, so that a reader of ten-line blocks reads every block as before.
+void TForm1::AppendSilenceLine() {
+    const DWORD silenceMs = platform::CaptureSilenceMs(CaptureWindow);
+    if (silenceMs > 0)
+        ListBox1->addItem(QStringLiteral("Silence      : ") + QString::number(silenceMs));
 }
 
 QString TForm1::FormatElapsed(std::uint32_t milliseconds) {

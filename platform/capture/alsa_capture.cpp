@@ -3,7 +3,6 @@
 #include <alsa/asoundlib.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "platform/capture/capture_sequence.h"
+#include "platform/capture/sound_timeline.h"
 
 namespace platform {
 namespace {
@@ -25,6 +25,8 @@ constexpr int kWaitMs = 10;
 constexpr DWORD kRingSeconds = 10;
 constexpr DWORD kLongestGapSeconds = 8;
 constexpr std::int64_t kMicrosPerSecond = 1'000'000;
+// An input that fails this long without bringing a sample is gone.
+constexpr std::int64_t kGiveUpUs = 2'000'000;
 
 std::string& TestingConfig() {
     static std::string configuration;
@@ -58,6 +60,17 @@ int OpenPcm(Pcm& p, const std::string& device) {
                               p.config);
 }
 
+// The input's status stamped on the clock V4L2 stamps frames with; an input that cannot is
+// placed by the time its status is read.
+void StampMonotonic(snd_pcm_t* pcm) {
+    snd_pcm_sw_params_t* sw = nullptr;
+    snd_pcm_sw_params_alloca(&sw);
+    if (snd_pcm_sw_params_current(pcm, sw) < 0) return;
+    snd_pcm_sw_params_set_tstamp_mode(pcm, sw, SND_PCM_TSTAMP_ENABLE);
+    snd_pcm_sw_params_set_tstamp_type(pcm, sw, SND_PCM_TSTAMP_TYPE_MONOTONIC);
+    snd_pcm_sw_params(pcm, sw);
+}
+
 // Exactly the capture's rate, channels and sample size, or nothing: a near rate would make
 // the sound clock lie.
 std::string Configure(snd_pcm_t* pcm, const WAVEFORMATEX& f, snd_pcm_uframes_t& period) {
@@ -84,11 +97,14 @@ std::string Configure(snd_pcm_t* pcm, const WAVEFORMATEX& f, snd_pcm_uframes_t& 
         snd_pcm_hw_params_get_period_size(hw, &period, &dir);
     }
     snd_pcm_hw_params_free(hw);
+    if (problem.empty()) StampMonotonic(pcm);
     return problem;
 }
 
 // Sound read from ALSA into a ring, sample by sample from the start; the samples read are the
-// clock. Overruns and a lost device are filled with silence so the track keeps its length.
+// clock. Whatever the input loses (an overrun's discarded backlog, a dead input) is filled with
+// silence up to the moment recording goes on, measured on the monotonic clock, so the track
+// keeps the capture's wall-clock length.
 class AlsaInput : public AudioSource, public CaptureClock {
   public:
     AlsaInput(std::unique_ptr<Pcm> pcm, const std::string& device, const WAVEFORMATEX& format,
@@ -100,7 +116,8 @@ class AlsaInput : public AudioSource, public CaptureClock {
           silence_(SilenceByte(format)),
           period_(std::max<snd_pcm_uframes_t>(period, 1)),
           ringFrames_(2 * samplesPerBuffer + kRingSeconds * format.nSamplesPerSec),
-          ring_(std::size_t{ringFrames_} * block_, silence_) {}
+          ring_(std::size_t{ringFrames_} * block_, silence_),
+          timeline_(format.nSamplesPerSec) {}
     ~AlsaInput() override {
         if (overruns_ > 0)
             std::fprintf(stderr,
@@ -113,13 +130,14 @@ class AlsaInput : public AudioSource, public CaptureClock {
 
     void Start() override {
         snd_pcm_start(pcm_->pcm);
-        sinceRead_.start();
-        startMonotonic_ = MonotonicNowUs();
+        timeline_.Begin(TriggerTime());
     }
-    std::int64_t MonotonicAt(std::int64_t time) const override { return startMonotonic_ + time; }
     bool isVirtual() const override { return false; }
     std::int64_t Now() const override {
         return static_cast<std::int64_t>(samples_ * kMicrosPerSecond / rate_);
+    }
+    std::int64_t MonotonicAt(std::int64_t time) const override {
+        return timeline_.MonotonicAt(time);
     }
     void WaitUntil(std::int64_t time, const SequenceControl& control) override {
         QCoreApplication::processEvents();
@@ -138,14 +156,19 @@ class AlsaInput : public AudioSource, public CaptureClock {
             done += part;
         }
     }
+    SoundLoss loss() const override { return {device_, false, gone_, silenced_}; }
 
   private:
     std::uint64_t SamplesAt(std::int64_t time) const {
         return static_cast<std::uint64_t>(time) * rate_ / kMicrosPerSecond + 1;
     }
     bool ReadSome(std::int64_t time);
+    void FollowStatus();
+    std::int64_t TriggerTime() const;
     void Idle(std::int64_t time);
     void Recover(int error);
+    void GiveUp(const char* reason);
+    void FillUntil(std::int64_t monotonic, std::uint64_t most);
     void Silence(std::uint64_t frames);
 
     std::unique_ptr<Pcm> pcm_;
@@ -157,12 +180,37 @@ class AlsaInput : public AudioSource, public CaptureClock {
     std::uint64_t ringFrames_;
     std::vector<BYTE> ring_;
     std::uint64_t samples_ = 0;
-    QElapsedTimer sinceRead_;
-    std::int64_t startMonotonic_ = 0;
+    SoundTimeline timeline_;
+    std::int64_t failingSince_ = 0;  // monotonic µs of the first recovery since sound came
+    bool readSinceRecovery_ = true;
     bool gone_ = false;
     std::uint64_t overruns_ = 0;
     std::uint64_t silenced_ = 0;
 };
+
+std::int64_t Monotonic(const snd_htimestamp_t& stamp) {
+    const std::int64_t at = std::int64_t{stamp.tv_sec} * kMicrosPerSecond + stamp.tv_nsec / 1000;
+    return PlausibleStamp(at, MonotonicNowUs());
+}
+
+std::int64_t AlsaInput::TriggerTime() const {
+    snd_pcm_status_t* status = nullptr;
+    snd_pcm_status_alloca(&status);
+    snd_htimestamp_t stamp{};
+    if (snd_pcm_status(pcm_->pcm, status) == 0) snd_pcm_status_get_trigger_htstamp(status, &stamp);
+    return Monotonic(stamp);
+}
+
+// At its last pointer update the input had recorded what was read plus its delay.
+void AlsaInput::FollowStatus() {
+    snd_pcm_status_t* status = nullptr;
+    snd_pcm_status_alloca(&status);
+    if (snd_pcm_status(pcm_->pcm, status) != 0) return;
+    snd_htimestamp_t stamp{};
+    snd_pcm_status_get_htstamp(status, &stamp);
+    const auto delay = std::max<snd_pcm_sframes_t>(snd_pcm_status_get_delay(status), 0);
+    timeline_.Observe(Monotonic(stamp), static_cast<std::int64_t>(samples_) + delay);
+}
 
 // Reads at most a period, and no further than `time` needs; false when nothing was there.
 bool AlsaInput::ReadSome(std::int64_t time) {
@@ -174,7 +222,8 @@ bool AlsaInput::ReadSome(std::int64_t time) {
     const snd_pcm_sframes_t got = snd_pcm_readi(pcm_->pcm, ring_.data() + at * block_, frames);
     if (got > 0) {
         samples_ += static_cast<std::uint64_t>(got);
-        sinceRead_.start();
+        readSinceRecovery_ = true;
+        FollowStatus();
         return true;
     }
     if (got == 0 || got == -EAGAIN) return false;
@@ -182,37 +231,56 @@ bool AlsaInput::ReadSome(std::int64_t time) {
         Recover(static_cast<int>(got));
         return true;
     }
-    std::fprintf(stderr, "%s: sound input \"%s\" lost (%s); recording silence\n",
-                 program_invocation_short_name, device_.c_str(),
-                 snd_strerror(static_cast<int>(got)));
-    gone_ = true;
+    GiveUp(snd_strerror(static_cast<int>(got)));
     return false;
 }
 
-// The time the overrun lost, as the system clock measured it since the last read.
+// Recovery discards what the input held: the silence put in its place reaches the moment the
+// input records again. An input that keeps failing without bringing sound is given up.
 void AlsaInput::Recover(int error) {
-    const std::uint64_t lost = std::min<std::uint64_t>(
-        static_cast<std::uint64_t>(sinceRead_.nsecsElapsed()) / 1000 * rate_ / kMicrosPerSecond,
-        std::uint64_t{kLongestGapSeconds} * rate_);
     ++overruns_;
-    if (snd_pcm_recover(pcm_->pcm, error, 1) < 0 || snd_pcm_start(pcm_->pcm) < 0) {
-        if (snd_pcm_state(pcm_->pcm) != SND_PCM_STATE_RUNNING) gone_ = true;
+    if (readSinceRecovery_) {
+        failingSince_ = MonotonicNowUs();
+    } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kWaitMs));  // a dead server spins
+        if (MonotonicNowUs() - failingSince_ > kGiveUpUs) {
+            GiveUp("no sound for two seconds");
+            return;
+        }
     }
-    Silence(std::max<std::uint64_t>(lost, 1));
-    sinceRead_.start();
+    readSinceRecovery_ = false;
+    if (snd_pcm_recover(pcm_->pcm, error, 1) < 0 || snd_pcm_start(pcm_->pcm) < 0) {
+        if (snd_pcm_state(pcm_->pcm) != SND_PCM_STATE_RUNNING) {
+            GiveUp("cannot be restarted");
+            return;
+        }
+    }
+    FillUntil(TriggerTime(), std::uint64_t{kLongestGapSeconds} * rate_);
 }
 
-// Waits for ALSA; once the device is gone, the system clock goes on with silence.
+void AlsaInput::GiveUp(const char* reason) {
+    std::fprintf(stderr, "%s: sound input \"%s\" lost (%s); recording silence\n",
+                 program_invocation_short_name, device_.c_str(), reason);
+    gone_ = true;
+}
+
+// Waits for ALSA; once the input is gone, silence follows the monotonic clock from where the
+// sound stopped, however long each wait really took.
 void AlsaInput::Idle(std::int64_t time) {
     if (!gone_) {
         snd_pcm_wait(pcm_->pcm, kWaitMs);
         return;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(kWaitMs));
-    const std::uint64_t due =
-        static_cast<std::uint64_t>(sinceRead_.nsecsElapsed()) / 1000 * rate_ / kMicrosPerSecond;
-    Silence(std::min(std::max<std::uint64_t>(due, 1), SamplesAt(time) - samples_));
-    sinceRead_.start();
+    const std::int64_t due = timeline_.MonotonicAt(time) - MonotonicNowUs();
+    if (due > 0)
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(std::min<std::int64_t>(due, kWaitMs * 1000)));
+    FillUntil(MonotonicNowUs(), SamplesAt(time) - samples_);
+}
+
+void AlsaInput::FillUntil(std::int64_t monotonic, std::uint64_t most) {
+    const std::uint64_t by = timeline_.SamplesBy(monotonic);
+    if (by > samples_) Silence(std::min(by - samples_, most));
 }
 
 void AlsaInput::Silence(std::uint64_t frames) {
@@ -221,17 +289,26 @@ void AlsaInput::Silence(std::uint64_t frames) {
         std::memset(ring_.data() + (samples_ % ringFrames_) * block_, silence_, block_);
 }
 
+// Silence in place of an input that is not there; an input that was asked for and did not open
+// is reported with all the silence delivered.
 class SilentInput : public AudioSource {
   public:
-    explicit SilentInput(const WAVEFORMATEX& format)
-        : block_(format.nBlockAlign), silence_(SilenceByte(format)) {}
-    void Fill(std::uint64_t, std::uint32_t count, BYTE* out) override {
+    SilentInput(const WAVEFORMATEX& format, std::string missing)
+        : block_(format.nBlockAlign), silence_(SilenceByte(format)), missing_(std::move(missing)) {}
+    void Fill(std::uint64_t first, std::uint32_t count, BYTE* out) override {
         std::memset(out, silence_, std::size_t{count} * block_);
+        delivered_ = std::max(delivered_, first + count);
+    }
+    SoundLoss loss() const override {
+        if (missing_.empty()) return {};
+        return {missing_, true, false, delivered_};
     }
 
   private:
     DWORD block_;
     BYTE silence_;
+    std::string missing_;
+    std::uint64_t delivered_ = 0;
 };
 
 std::shared_ptr<AlsaInput> OpenAlsa(const std::string& device, const WAVEFORMATEX& format,
@@ -261,7 +338,8 @@ CaptureTiming OpenSoundInput(const std::string& device, const WAVEFORMATEX& form
         std::fprintf(stderr, "%s: sound input \"%s\" %s; the capture records silence\n",
                      program_invocation_short_name, device.c_str(), problem.c_str());
     }
-    return {std::make_shared<SilentInput>(format), SystemClock(virtualClock)};
+    const std::string missing = device == "none" ? std::string() : device;
+    return {std::make_shared<SilentInput>(format, missing), SystemClock(virtualClock)};
 }
 
 void SetAlsaConfigForTesting(const std::string& configuration) {

@@ -130,6 +130,7 @@ class Sequence {
     void Report();
     void Finish();
     void TellDeviceCounts() const;
+    void TellSoundLoss(const SoundLoss& sound) const;
 
     QPointer<CaptureWindow> window_;
     HWND handle_;
@@ -325,14 +326,29 @@ void Sequence::Report() {
 void Sequence::Finish() {
     video_->Stop();
     started_ = false;
+    const SoundLoss sound = audio_ ? sound_.loss() : SoundLoss{};
     if (window_) {
         window_->DetachSequence(&control_);
+        window_->progress().silenceMs =
+            static_cast<DWORD>(sound.silencedSamples * 1000 / format_.nSamplesPerSec);
         if (const CAPSTATUSCALLBACK status = window_->statusCallback())
             status(handle_, IDS_CAP_END, kEndText);
     }
     if (video_->lost())
         ShowMessage("Le périphérique vidéo " + video_->deviceName() +
                     " ne répond plus : la capture a été arrêtée.");
+    TellSoundLoss(sound);
+}
+
+// The file plays, but with silence where the sound should be: the user hears of it now rather
+// than when watching the recording.
+void Sequence::TellSoundLoss(const SoundLoss& sound) const {
+    if (sound.missing)
+        ShowMessage("L'entrée son \"" + sound.input +
+                    "\" n'a pas pu être ouverte : du silence a été enregistré à sa place.");
+    else if (sound.lost)
+        ShowMessage("L'entrée son \"" + sound.input +
+                    "\" ne répond plus : du silence a été enregistré à sa place.");
 }
 
 // A real device's rate seldom matches the grid: what was repeated or dropped is said once.

@@ -145,6 +145,11 @@ const std::array kRoutes{
 
 }  // namespace
 
+DWORD CaptureSilenceMs(HWND captureWindow) {
+    const CaptureWindow* window = CaptureWindowOf(captureWindow);
+    return window == nullptr ? 0 : window->progress().silenceMs;
+}
+
 MessageHook SetMessageHook(MessageHook hook) {
     std::shared_ptr<const MessageHook> previous = std::move(InstalledHook());
     InstalledHook() = hook ? std::make_shared<const MessageHook>(std::move(hook)) : nullptr;

@@ -23,6 +23,7 @@ struct CaptureProgress {
     DWORD dropped = 0;
     DWORD samples = 0;
     DWORD elapsedMs = 0;
+    DWORD silenceMs = 0;  // sound the input lost or never gave, replaced by silence
 };
 
 class CaptureWindow : public QWidget {
@@ -69,6 +70,7 @@ class CaptureWindow : public QWidget {
     void DetachSequence(const SequenceControl* control);
     bool EndSequence(bool abort);
     CaptureProgress& progress() { return progress_; }
+    const CaptureProgress& progress() const { return progress_; }
 
     // Number of the frame the live display shows (grows while it runs).
     std::uint32_t liveFrame() const { return liveFrame_; }

@@ -1,5 +1,7 @@
 #include "platform/capture/v4l2_io.h"
 
+#include "platform/capture/capture_source.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -49,6 +51,7 @@ class SystemCalls : public V4l2Io {
                       static_cast<off_t>(offset));
     }
     int Munmap(void* address, std::size_t length) override { return ::munmap(address, length); }
+    std::int64_t NowUs() override { return MonotonicNowUs(); }
     int Poll(int fd, int timeoutMs, short& revents) override {
         pollfd entry{fd, POLLIN | POLLPRI, 0};
         const int result = ::poll(&entry, 1, timeoutMs);

@@ -23,6 +23,9 @@ class V4l2Io {
     virtual int Munmap(void* address, std::size_t length) = 0;
     // As poll(2) on one descriptor for reading: 1 with `revents` set, 0 on timeout, -1 and errno.
     virtual int Poll(int fd, int timeoutMs, short& revents) = 0;
+    // The monotonic clock (microseconds), read when a buffer is dequeued: a scripted device
+    // brings its own time.
+    virtual std::int64_t NowUs() = 0;
 };
 
 // The calls in force: the system's, unless a test installed its own.

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <numeric>
 
@@ -18,13 +20,42 @@
 namespace platform {
 namespace {
 
-constexpr std::uint32_t kBuffers = 4;
+// Frames wait in their buffers until the grid point whose sound was recorded when they were
+// taken: buffers for half a second of the sound input's lag, at least 8, at most what V4L2
+// drivers allow; two of them always stay with the device to fill meanwhile.
+constexpr std::int64_t kHeldSpanUs = 500'000;
+constexpr std::uint32_t kFewestBuffers = 8;
+constexpr std::uint32_t kMostBuffers = 32;
+constexpr std::uint32_t kLeftToDevice = 2;
 // The first frame may take a while (exposure, USB start): three polls of a second each.
 constexpr int kFirstFrameTries = 3;
 constexpr int kFirstFramePollMs = 1000;
 // A device that hands back no buffer at all for this long is gone.
 constexpr std::int64_t kSilentDeviceUs = 3'000'000;
+// How long before the device was last found empty a frame may have been taken: a frame waits in
+// the device while the program is busy, however long, but is dequeued soon after it is done.
+constexpr std::int64_t kStampSlackUs = 1'000'000;
 constexpr int kLargestSide = 4096;
+
+std::uint32_t BuffersFor(DWORD periodUs) {
+    const auto span = static_cast<std::uint32_t>((kHeldSpanUs + periodUs - 1) / periodUs);
+    return std::clamp(span + kLeftToDevice, kFewestBuffers, kMostBuffers);
+}
+
+// Woven frames (both fields interleaved line by line, as capture cards deliver them) and single
+// fields (a progressive picture of half the height) are recorded as they come, as AVI players
+// show them. Fields one after the other in a buffer, or in alternate buffers, would have to be
+// reassembled first: the device is asked to weave them instead.
+bool RecordableField(std::uint32_t field) {
+    switch (field) {
+        case V4L2_FIELD_SEQ_TB:
+        case V4L2_FIELD_SEQ_BT:
+        case V4L2_FIELD_ALTERNATE:
+            return false;
+        default:
+            return true;
+    }
+}
 
 bool IsJpeg(std::uint32_t pixelFormat) {
     return pixelFormat == V4L2_PIX_FMT_MJPEG || pixelFormat == V4L2_PIX_FMT_JPEG;
@@ -69,6 +100,20 @@ struct Mapped {
     std::size_t length = 0;
 };
 
+// A good frame dequeued and not yet queued again; `serial` counts the device's good frames.
+struct Held {
+    std::uint32_t index = 0;
+    std::uint32_t bytesUsed = 0;
+    std::int64_t takenUs = 0;
+    std::uint64_t serial = 0;
+};
+
+// The frame in out_; its buffer has gone back to the device.
+struct Shown {
+    std::int64_t takenUs = 0;
+    std::uint64_t serial = 0;
+};
+
 class V4l2Source : public VideoSource {
   public:
     V4l2Source(V4l2Io& io, int fd, const DriverDescription& driver)
@@ -89,10 +134,7 @@ class V4l2Source : public VideoSource {
 
     bool Start(DWORD periodUs) override;
     std::span<BYTE> Frame(std::uint64_t number, bool flash, std::int64_t monotonicUs) override;
-    void Stop() override {
-        capturing_ = false;
-        StopStreaming();
-    }
+    void Stop() override;
     DWORD capacity() const override { return static_cast<DWORD>(out_.size()); }
     const QImage* Live(std::uint32_t number) override;
     void StopLive() override {
@@ -102,6 +144,8 @@ class V4l2Source : public VideoSource {
     std::uint64_t repeated() const override { return repeated_; }
     std::uint64_t dropped() const override { return dropped_; }
     bool lost() const override { return lost_; }
+    // Frames wait in the source's buffers until their grid point, however late the loop is.
+    bool missesLateFrames() const override { return false; }
     std::string deviceName() const override { return "\"" + name_ + "\" (" + path_ + ")"; }
 
   private:
@@ -110,13 +154,23 @@ class V4l2Source : public VideoSource {
     }
     bool SetPix(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height,
                 v4l2_pix_format& got);
+    bool AskPix(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height,
+                std::uint32_t field, v4l2_pix_format& got);
     void Adopt(const v4l2_pix_format& pix);
     bool StartStreaming();
     bool MapBuffers();
     void StopStreaming();
     void SetPeriod(DWORD periodUs);
-    void Pull(int timeoutMs);
+    bool Pull(int timeoutMs);
     bool Good(const v4l2_buffer& buffer) const;
+    std::int64_t TakenAt(const v4l2_buffer& buffer, std::int64_t dequeuedUs);
+    void Gather(std::int64_t target);
+    void Prune(std::int64_t target);
+    bool HasLater(std::int64_t target) const;
+    void AwaitLater(std::int64_t target);
+    void Choose(std::int64_t target);
+    void Release(std::size_t count);
+    void ShowFirstHeld();
     void Take(std::uint32_t index, std::uint32_t bytesUsed);
     void Requeue(std::uint32_t index);
 
@@ -132,22 +186,26 @@ class V4l2Source : public VideoSource {
     int stride_ = 0;
     std::optional<DibConverter> converter_;
     std::vector<Mapped> buffers_;
+    std::vector<Held> held_;  // in the order dequeued, so by time taken
+    std::size_t holdAtMost_ = 1;
+    std::optional<Shown> shown_;
     bool streaming_ = false;
     bool capturing_ = false;
     bool lost_ = false;
-    bool haveFrame_ = false;
     std::vector<BYTE> out_;
     std::size_t outBytes_ = 0;
     std::vector<BYTE> liveDib_;
     QImage live_;
     std::unique_ptr<JpegDecompressor> jpeg_;
     DWORD periodUs_ = 40000;
-    std::int64_t silentUs_ = 0;
-    std::uint64_t pending_ = 0;
-    std::uint64_t taken_ = 0;      // frames taken into out_
-    std::uint64_t liveShown_ = 0;  // the one the live picture was decoded from
+    std::int64_t lastDequeueUs_ = 0;
+    std::int64_t emptyAtUs_ = 0;  // when the device was last found with nothing ready
+    std::int64_t lastTakenUs_ = 0;
+    std::uint64_t serials_ = 0;
+    std::uint64_t liveShown_ = 0;  // the serial the live picture was decoded from
     std::uint64_t repeated_ = 0;
     std::uint64_t dropped_ = 0;
+    std::uint64_t untimed_ = 0;  // frames whose stamp was not believed
 };
 
 // The native format is what the device delivers now, when we can deliver it; otherwise YUYV or
@@ -174,18 +232,29 @@ bool V4l2Source::Open() {
     return true;
 }
 
+// A progressive picture, or fields woven by the device when it gives them one after the other.
 bool V4l2Source::SetPix(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height,
                         v4l2_pix_format& got) {
+    if (!AskPix(pixelFormat, width, height, V4L2_FIELD_NONE, got)) return false;
+    if (!RecordableField(got.field) &&
+        (!AskPix(pixelFormat, width, height, V4L2_FIELD_INTERLACED, got) ||
+         !RecordableField(got.field)))
+        return false;
+    return got.width > 0 && got.height > 0 && got.width <= kLargestSide &&
+           got.height <= kLargestSide;
+}
+
+bool V4l2Source::AskPix(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height,
+                        std::uint32_t field, v4l2_pix_format& got) {
     v4l2_format f{};
     f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     f.fmt.pix.width = width;
     f.fmt.pix.height = height;
     f.fmt.pix.pixelformat = pixelFormat;
-    f.fmt.pix.field = V4L2_FIELD_NONE;
+    f.fmt.pix.field = field;
     if (Ioctl(VIDIOC_S_FMT, &f) != 0) return false;
     got = f.fmt.pix;
-    return got.width > 0 && got.height > 0 && got.width <= kLargestSide &&
-           got.height <= kLargestSide;
+    return true;
 }
 
 void V4l2Source::Adopt(const v4l2_pix_format& pix) {
@@ -254,20 +323,21 @@ bool V4l2Source::StartStreaming() {
         liveDib_.assign(dib, 0);
         live_ = QImage(liveDib_.data(), w, h, DibStride(w), QImage::Format_BGR888);
     }
-    haveFrame_ = false;
-    pending_ = 0;
+    shown_.reset();
     int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     if (Ioctl(VIDIOC_STREAMON, &type) != 0) {
         StopStreaming();
         return false;
     }
+    lastDequeueUs_ = emptyAtUs_ = io_.NowUs();
+    lastTakenUs_ = std::numeric_limits<std::int64_t>::min();
     return true;
 }
 
 bool V4l2Source::MapBuffers() {
     streaming_ = true;  // from here on StopStreaming has something to undo
     v4l2_requestbuffers request{};
-    request.count = kBuffers;
+    request.count = BuffersFor(periodUs_);
     request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     request.memory = V4L2_MEMORY_MMAP;
     if (Ioctl(VIDIOC_REQBUFS, &request) != 0 || request.count == 0) return false;
@@ -282,11 +352,14 @@ bool V4l2Source::MapBuffers() {
         buffers_.push_back({static_cast<BYTE*>(start), buffer.length});
         if (Ioctl(VIDIOC_QBUF, &buffer) != 0) return false;
     }
+    holdAtMost_ = request.count - std::min(request.count - 1, kLeftToDevice);
+    held_.reserve(holdAtMost_);
     return true;
 }
 
 void V4l2Source::StopStreaming() {
     if (!streaming_) return;
+    Release(held_.size());
     int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     Ioctl(VIDIOC_STREAMOFF, &type);
     for (const Mapped& m : buffers_) io_.Munmap(m.start, m.length);
@@ -319,69 +392,141 @@ bool V4l2Source::Start(DWORD periodUs) {
     SetPeriod(periodUs_);
     if (!StartStreaming()) return false;
     capturing_ = true;
-    repeated_ = dropped_ = 0;
-    silentUs_ = 0;
-    for (int i = 0; i < kFirstFrameTries && !haveFrame_ && !lost_; ++i) Pull(kFirstFramePollMs);
-    if (!haveFrame_) lost_ = true;  // a device that shows nothing cannot be recorded
-    pending_ = 1;                   // the first frame is grid frame 0's
+    repeated_ = dropped_ = untimed_ = 0;
+    for (int i = 0; i < kFirstFrameTries && held_.empty() && !lost_; ++i) Pull(kFirstFramePollMs);
+    if (held_.empty()) lost_ = true;  // a device that shows nothing cannot be recorded
     return true;
 }
 
-// The latest good frame for this grid point: none new repeats the previous one, several new
-// ones keep the last.
-std::span<BYTE> V4l2Source::Frame(std::uint64_t, bool, std::int64_t) {
-    if (!lost_) Pull(0);
-    if (lost_) return {};
-    if (pending_ == 0) {
-        ++repeated_;
-        silentUs_ += periodUs_;
-        if (silentUs_ >= kSilentDeviceUs) lost_ = true;
-    } else {
-        dropped_ += pending_ - 1;
-    }
-    pending_ = 0;
-    if (lost_) return {};
+// Frames held past the last grid point belong to no grid point: they are not counted dropped.
+void V4l2Source::Stop() {
+    if (capturing_ && untimed_ > 0)
+        std::fprintf(stderr,
+                     "%s: video %s: %llu frame(s) without a believable time stamp, timed when "
+                     "dequeued\n",
+                     program_invocation_short_name, deviceName().c_str(),
+                     static_cast<unsigned long long>(untimed_));
+    capturing_ = false;
+    StopStreaming();
+}
+
+// The frame taken nearest to the moment this grid point's sound was recorded: the one shown
+// for the previous point again (counted repeated) when no other is nearer.
+std::span<BYTE> V4l2Source::Frame(std::uint64_t, bool, std::int64_t monotonicUs) {
+    if (!lost_) Gather(monotonicUs);
+    if (!lost_) Choose(monotonicUs);
+    if (lost_ || !shown_) return {};
     return {out_.data(), outBytes_};
 }
 
-// Dequeues every buffer ready (waiting up to `timeoutMs` for the first), keeps the last good
-// one, and queues them all again.
-void V4l2Source::Pull(int timeoutMs) {
-    std::optional<std::uint32_t> held;
-    std::uint32_t heldBytes = 0;
-    for (;;) {
+// Dequeues what the device has for `target`, waiting briefly for a frame taken after it.
+void V4l2Source::Gather(std::int64_t target) {
+    Pull(0);
+    Prune(target);
+    if (!lost_ && !HasLater(target)) AwaitLater(target);
+    if (io_.NowUs() - lastDequeueUs_ >= kSilentDeviceUs) lost_ = true;
+}
+
+// Held frames followed by another one taken by `target` are nearer to no grid point from here.
+void V4l2Source::Prune(std::int64_t target) {
+    std::size_t stale = 0;
+    while (stale + 1 < held_.size() && held_[stale + 1].takenUs <= target) ++stale;
+    Release(stale);
+}
+
+bool V4l2Source::HasLater(std::int64_t target) const {
+    return (shown_ && shown_->takenUs > target) ||
+           (!held_.empty() && held_.back().takenUs > target);
+}
+
+// Only a frame taken before `target` plus the distance back to the last one taken before it
+// could be nearer, and it comes a little (up to a grid period) after it is taken: wait no
+// longer than that, and never more than a grid period.
+void V4l2Source::AwaitLater(std::int64_t target) {
+    std::int64_t deadline = io_.NowUs() + periodUs_;
+    const Held* before = held_.empty() ? nullptr : &held_.front();
+    if (before != nullptr || shown_) {
+        const std::int64_t beforeUs = before != nullptr ? before->takenUs : shown_->takenUs;
+        deadline = std::min(deadline, 2 * target - beforeUs + periodUs_);
+    }
+    while (!lost_ && !HasLater(target)) {
+        const std::int64_t left = deadline - io_.NowUs();
+        if (left <= 0 || !Pull(static_cast<int>((left + 999) / 1000))) return;
+        Prune(target);
+    }
+}
+
+// Candidates in time order: the frame shown last, then the held ones. The nearer of the last
+// taken by `target` and the first taken after it; the earlier when both are as near.
+void V4l2Source::Choose(std::int64_t target) {
+    const auto takenUs = [&](std::ptrdiff_t at) {
+        return at < 0 ? shown_->takenUs : held_[static_cast<std::size_t>(at)].takenUs;
+    };
+    const std::ptrdiff_t first = shown_ ? -1 : 0;
+    const auto end = static_cast<std::ptrdiff_t>(held_.size());
+    if (first == end) return;
+    std::ptrdiff_t after = first;
+    while (after < end && takenUs(after) <= target) ++after;
+    std::ptrdiff_t pick = after - 1;
+    if (after == first || (after < end && takenUs(after) - target < target - takenUs(after - 1)))
+        pick = after;
+    if (pick < 0) {
+        ++repeated_;
+        return;
+    }
+    Release(static_cast<std::size_t>(pick));
+    ShowFirstHeld();
+}
+
+// Queues the first `count` held frames again; during a capture, one never shown after the
+// capture's first frame was dropped.
+void V4l2Source::Release(std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        Requeue(held_[i].index);
+        if (capturing_ && shown_) ++dropped_;
+    }
+    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(count));
+}
+
+void V4l2Source::ShowFirstHeld() {
+    const Held h = held_.front();
+    held_.erase(held_.begin());
+    Take(h.index, h.bytesUsed);
+    Requeue(h.index);
+    shown_ = Shown{h.takenUs, h.serial};
+}
+
+// Dequeues the buffers ready while there is room to hold them, waiting up to `timeoutMs` for
+// the first; bad ones go straight back. True when any buffer came.
+bool V4l2Source::Pull(int timeoutMs) {
+    bool any = false;
+    while (held_.size() < holdAtMost_) {
         short revents = 0;
         const int ready = io_.Poll(fd_, timeoutMs, revents);
         if (ready < 0 && errno == EINTR) continue;
-        if (ready == 0) break;
         if (ready < 0 || (revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
             lost_ = true;
-            return;
+            break;
         }
-        timeoutMs = 0;
         v4l2_buffer buffer{};
         buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         buffer.memory = V4L2_MEMORY_MMAP;
-        if (Ioctl(VIDIOC_DQBUF, &buffer) != 0) {
-            if (errno == EAGAIN) break;
-            lost_ = true;
-            return;
+        if (ready == 0 || Ioctl(VIDIOC_DQBUF, &buffer) != 0) {
+            if (ready != 0 && errno != EAGAIN) lost_ = true;
+            emptyAtUs_ = io_.NowUs();
+            break;
         }
-        silentUs_ = 0;
+        timeoutMs = 0;
+        any = true;
+        lastDequeueUs_ = io_.NowUs();
         if (!Good(buffer)) {
             Requeue(buffer.index);
             continue;
         }
-        if (held) Requeue(*held);
-        held = buffer.index;
-        heldBytes = buffer.bytesused;
-        ++pending_;
+        held_.push_back(
+            {buffer.index, buffer.bytesused, TakenAt(buffer, lastDequeueUs_), ++serials_});
     }
-    if (!held) return;
-    Take(*held, heldBytes);
-    Requeue(*held);
-    haveFrame_ = true;
-    ++taken_;
+    return any;
 }
 
 bool V4l2Source::Good(const v4l2_buffer& buffer) const {
@@ -390,6 +535,22 @@ bool V4l2Source::Good(const v4l2_buffer& buffer) const {
     const std::size_t used = std::min<std::size_t>(buffer.bytesused, m.length);
     if (!converter_) return WholeJpeg(m.start, used);
     return used >= RawPictureBytes(*layout_, static_cast<int>(pix_.height), stride_);
+}
+
+// The device's stamp when it is on the monotonic clock and the frame can have been taken then:
+// not after it was dequeued, nor long before the device was last found empty. Any other (a
+// wall-clock time, a stamp copied from elsewhere) is replaced by the dequeue time. Never before
+// the previous frame's.
+std::int64_t V4l2Source::TakenAt(const v4l2_buffer& buffer, std::int64_t dequeuedUs) {
+    const std::int64_t stampUs =
+        std::int64_t{buffer.timestamp.tv_sec} * 1'000'000 + std::int64_t{buffer.timestamp.tv_usec};
+    const bool monotonic =
+        (buffer.flags & V4L2_BUF_FLAG_TIMESTAMP_MASK) == V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC;
+    const bool believable =
+        monotonic && stampUs <= dequeuedUs && stampUs >= emptyAtUs_ - kStampSlackUs;
+    if (!believable) ++untimed_;
+    lastTakenUs_ = std::max(lastTakenUs_, believable ? stampUs : dequeuedUs);
+    return lastTakenUs_;
 }
 
 void V4l2Source::Take(std::uint32_t index, std::uint32_t bytesUsed) {
@@ -410,22 +571,25 @@ void V4l2Source::Requeue(std::uint32_t index) {
     if (Ioctl(VIDIOC_QBUF, &buffer) != 0) lost_ = true;
 }
 
-// Outside a capture the live display streams by itself; during one it shows the capture's
-// latest picture without taking frames from the grid.
+// Outside a capture the live display streams by itself and shows the newest frame; during one
+// it shows the capture's latest picture without taking frames from the grid.
 const QImage* V4l2Source::Live(std::uint32_t) {
     if (!capturing_) {
         if (lost_ || !StartStreaming()) return nullptr;
         Pull(0);
-        pending_ = 0;
+        if (!held_.empty()) {
+            Release(held_.size() - 1);
+            ShowFirstHeld();
+        }
     }
-    if (!haveFrame_ || lost_) return nullptr;
-    if (!converter_ && liveShown_ != taken_) {
+    if (!shown_ || lost_) return nullptr;
+    if (!converter_ && liveShown_ != shown_->serial) {
         // Each Motion-JPEG picture is decoded once, however often the display asks.
         if (!jpeg_) jpeg_ = std::make_unique<JpegDecompressor>();
         jpeg_->Decode(out_.data(), outBytes_,
                       {liveDib_.data(), live_.width(), live_.height(),
                        static_cast<std::ptrdiff_t>(DibStride(live_.width())), 3, true});
-        liveShown_ = taken_;
+        liveShown_ = shown_->serial;
     }
     return &live_;
 }

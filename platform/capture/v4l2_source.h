@@ -1,6 +1,7 @@
 // V4L2 video devices (webcams, capture cards) as capture drivers.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>

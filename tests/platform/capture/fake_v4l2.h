@@ -1,6 +1,7 @@
 // A scripted V4L2 device behind the platform's system-call seam: no thread and no sleep. The
-// test lists the frames (bytes, when they are ready, flags) and the faults; the device answers
-// the ioctls a capture makes and remembers what was done to it.
+// test lists the frames (bytes, when they are taken and ready, flags) and the faults; the device
+// answers the ioctls a capture makes and remembers what was done to it. As a driver does, it
+// fills a frame into a queued buffer when the frame is ready, and loses the frame when none is.
 #pragma once
 
 #include <linux/videodev2.h>
@@ -15,7 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/capture/capture_source.h"
 #include "platform/capture/v4l2_io.h"
+#include "platform/capture/v4l2_source.h"
 
 namespace fake_v4l2 {
 
@@ -23,12 +26,17 @@ struct Mode {
     std::uint32_t pixelFormat;
     std::uint32_t width;
     std::uint32_t height;
+    std::uint32_t field = V4L2_FIELD_NONE;  // the field order the device gives, whatever is asked
+    bool weaves = false;                    // but V4L2_FIELD_INTERLACED when that is asked
 };
 
+// Times are the script's: `now` gives the present one.
 struct Frame {
     std::int64_t readyUs = 0;
     std::vector<unsigned char> bytes;
     std::uint32_t flags = 0;
+    std::optional<std::int64_t> takenUs = std::nullopt;  // its stamp; when it is ready if not given
+    std::uint32_t clock = V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC;
 };
 
 struct Node {
@@ -47,9 +55,19 @@ class Device : public platform::V4l2Io {
     }
     ~Device() override { platform::SetV4l2CallsForTesting(previous_); }
 
+    // A script time on the monotonic clock the stamps are on.
+    std::int64_t MonotonicUs(std::int64_t scriptUs) const { return origin_ + scriptUs; }
+
     // The script, for the node opened last.
     std::deque<Frame> frames;
     std::function<std::int64_t()> now = [] { return std::int64_t{0}; };
+    // A poll that waits moves a test's own clock on by the time it waited (until a frame is
+    // ready or the timeout); without it poll returns at once.
+    std::function<void(std::int64_t)> sleep;
+    // The monotonic time of the script's time 0; by default the system's at STREAMON, so that
+    // stamps fall near a capture clock started just after.
+    std::optional<std::int64_t> monotonicOrigin;
+    std::uint32_t maxBuffers = 32;
     std::optional<std::int64_t> unplugAtUs;
     int eagainDequeues = 0;  // DQBUF answers EAGAIN this many times though a frame is ready
     int eintrPolls = 0;      // poll answers EINTR this many times
@@ -57,6 +75,8 @@ class Device : public platform::V4l2Io {
     // What was done.
     int framesTaken = 0;
     int heldAtStreamOff = 0;  // buffers dequeued and never queued again when streaming stopped
+    std::uint32_t buffersAsked = 0;
+    std::vector<std::size_t> lost;  // the frames, by place in the script, that found no buffer
     std::uint32_t periodNumerator = 0, periodDenominator = 0;
     bool exposurePriorityOff = false;
     v4l2_pix_format current{};
@@ -82,27 +102,40 @@ class Device : public platform::V4l2Io {
         return storage_.at(static_cast<std::size_t>(offset >> 12)).data();
     }
     int Munmap(void*, std::size_t) override { return 0; }
-    int Poll(int, int, short& revents) override {
+    std::int64_t NowUs() override { return MonotonicUs(now()); }
+    int Poll(int, int timeoutMs, short& revents) override {
         if (eintrPolls > 0) {
             --eintrPolls;
             errno = EINTR;
             return -1;
         }
-        revents = Unplugged() ? POLLERR : Ready() ? POLLIN : 0;
+        Advance();
+        if (!Unplugged() && done_.empty() && timeoutMs > 0 && sleep) {
+            sleep(UntilSomething(std::int64_t{timeoutMs} * 1000));
+            Advance();
+        }
+        revents = Unplugged() ? POLLERR : !done_.empty() ? POLLIN : 0;
         return revents != 0 ? 1 : 0;
     }
 
   private:
+    struct Filled {
+        std::uint32_t index;
+        std::uint32_t bytesUsed;
+        std::uint32_t flags;
+        std::int64_t takenUs;
+    };
+
     Node& node() { return nodes_.at(open_); }
     bool Unplugged() const { return unplugAtUs && now() >= *unplugAtUs; }
-    bool Ready() const {
-        return streaming_ && !frames.empty() && frames.front().readyUs <= now() && !queued_.empty();
-    }
+    void Advance();
+    std::int64_t UntilSomething(std::int64_t timeoutUs) const;
     static v4l2_pix_format Pix(const Mode& m) {
         v4l2_pix_format p{};
         p.width = m.width;
         p.height = m.height;
         p.pixelformat = m.pixelFormat;
+        p.field = m.field;
         const std::uint32_t bpp = m.pixelFormat == V4L2_PIX_FMT_YUYV    ? 2
                                   : m.pixelFormat == V4L2_PIX_FMT_MJPEG ? 0
                                                                         : 3;
@@ -122,12 +155,46 @@ class Device : public platform::V4l2Io {
     platform::V4l2Io* previous_ = nullptr;
     std::vector<std::vector<unsigned char>> storage_;
     std::deque<std::uint32_t> queued_;
+    std::deque<Filled> done_;
+    std::size_t played_ = 0;  // frames of the script filled or lost so far
+    std::int64_t origin_ = 0;
     bool streaming_ = false;
 };
+
+// The frames whose time has come go into the queued buffers, in order; with none queued they
+// are lost.
+inline void Device::Advance() {
+    while (streaming_ && !frames.empty() && frames.front().readyUs <= now()) {
+        const Frame frame = std::move(frames.front());
+        frames.pop_front();
+        const std::size_t place = played_++;
+        if (queued_.empty()) {
+            lost.push_back(place);
+            continue;
+        }
+        const std::uint32_t index = queued_.front();
+        queued_.pop_front();
+        auto& room = storage_[index];
+        const std::size_t used = std::min(frame.bytes.size(), room.size());
+        std::memcpy(room.data(), frame.bytes.data(), used);
+        done_.push_back({index, static_cast<std::uint32_t>(used), frame.flags | frame.clock,
+                         MonotonicUs(frame.takenUs.value_or(frame.readyUs))});
+    }
+}
+
+// How long a poll waits: until the next frame can be filled, the unplugging, or the timeout.
+inline std::int64_t Device::UntilSomething(std::int64_t timeoutUs) const {
+    std::int64_t wait = timeoutUs;
+    if (streaming_ && !frames.empty() && !queued_.empty())
+        wait = std::min(wait, std::max<std::int64_t>(frames.front().readyUs - now(), 0));
+    if (unplugAtUs) wait = std::min(wait, std::max<std::int64_t>(*unplugAtUs - now(), 0));
+    return wait;
+}
 
 // The mode of the same pixel format nearest in width, as drivers answer S_FMT.
 inline int Device::SetFormat(v4l2_format& f) {
     if (node().busy) return Fail(EBUSY);
+    const std::uint32_t fieldAsked = f.fmt.pix.field;
     const Mode* best = nullptr;
     for (const Mode& m : node().modes) {
         if (m.pixelFormat != f.fmt.pix.pixelformat) continue;
@@ -138,27 +205,26 @@ inline int Device::SetFormat(v4l2_format& f) {
     }
     if (best == nullptr) best = &node().modes.front();
     current = Pix(*best);
+    if (fieldAsked == V4L2_FIELD_INTERLACED && best->weaves) current.field = fieldAsked;
     f.fmt.pix = current;
     return 0;
 }
 
 inline int Device::Dequeue(v4l2_buffer& b) {
+    Advance();
     if (Unplugged()) return Fail(ENODEV);
-    if (!Ready()) return Fail(EAGAIN);
+    if (done_.empty()) return Fail(EAGAIN);
     if (eagainDequeues > 0) {
         --eagainDequeues;
         return Fail(EAGAIN);
     }
-    const Frame frame = std::move(frames.front());
-    frames.pop_front();
-    const std::uint32_t index = queued_.front();
-    queued_.pop_front();
-    auto& room = storage_[index];
-    const std::size_t used = std::min(frame.bytes.size(), room.size());
-    std::memcpy(room.data(), frame.bytes.data(), used);
-    b.index = index;
-    b.bytesused = static_cast<std::uint32_t>(used);
-    b.flags = frame.flags;
+    const Filled filled = done_.front();
+    done_.pop_front();
+    b.index = filled.index;
+    b.bytesused = filled.bytesUsed;
+    b.flags = filled.flags;
+    b.timestamp.tv_sec = filled.takenUs / 1'000'000;
+    b.timestamp.tv_usec = filled.takenUs % 1'000'000;
     ++framesTaken;
     return 0;
 }
@@ -197,9 +263,11 @@ inline int Device::Ioctl(int, unsigned long request, void* argument) {
         case VIDIOC_REQBUFS: {
             auto& r = *static_cast<v4l2_requestbuffers*>(argument);
             if (node().busy) return Fail(EBUSY);
-            r.count = std::min<std::uint32_t>(r.count, 4);
+            if (r.count > 0) buffersAsked = r.count;
+            r.count = std::min(r.count, maxBuffers);
             storage_.assign(r.count, std::vector<unsigned char>(current.sizeimage));
             queued_.clear();
+            done_.clear();
             return 0;
         }
         case VIDIOC_QUERYBUF: {
@@ -211,6 +279,7 @@ inline int Device::Ioctl(int, unsigned long request, void* argument) {
         }
         case VIDIOC_QBUF: {
             const auto& b = *static_cast<v4l2_buffer*>(argument);
+            Advance();
             if (Unplugged()) return Fail(ENODEV);
             if (b.index >= storage_.size()) return Fail(EINVAL);
             queued_.push_back(b.index);
@@ -220,10 +289,15 @@ inline int Device::Ioctl(int, unsigned long request, void* argument) {
             return Dequeue(*static_cast<v4l2_buffer*>(argument));
         case VIDIOC_STREAMON:
             streaming_ = true;
+            origin_ = monotonicOrigin.value_or(platform::MonotonicNowUs());
             return 0;
         case VIDIOC_STREAMOFF:
-            if (streaming_) heldAtStreamOff = static_cast<int>(storage_.size() - queued_.size());
+            Advance();
+            if (streaming_)
+                heldAtStreamOff = static_cast<int>(storage_.size() - queued_.size() - done_.size());
             streaming_ = false;
+            queued_.clear();
+            done_.clear();
             return 0;
         default:
             return Fail(ENOTTY);

@@ -5,14 +5,19 @@
 
 #include <QTemporaryDir>
 #include <QWidget>
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/capture/alsa_capture.h"
 #include "platform/capture/capture_window.h"
+#include "platform/capture/v4l2_source.h"
 #include "platform/machine.h"
 #include "platform/messages.h"
 #include "platform/vfw.h"
@@ -32,6 +37,8 @@ constexpr std::uint32_t kMjpg = V4L2_PIX_FMT_MJPEG;
 struct Seen {
     std::vector<DWORD> frameTimes;
     std::vector<std::vector<BYTE>> firstFrame;  // the first frame's bytes
+    std::vector<BYTE> firstBytes;               // each frame's first byte
+    std::size_t stallAfter = 0;                 // frames after which the handler takes 300 ms
     std::vector<DWORD> audioBytes;
     std::vector<std::int16_t> sound;  // left channel
     std::vector<int> statuses;
@@ -47,6 +54,9 @@ LRESULT OnFrame(HWND, LPVIDEOHDR h) {
     seen->frameTimes.push_back(h->dwTimeCaptured);
     if (seen->firstFrame.empty())
         seen->firstFrame.emplace_back(h->lpData, h->lpData + h->dwBytesUsed);
+    seen->firstBytes.push_back(h->dwBytesUsed > 0 ? h->lpData[0] : 0);
+    if (seen->frameTimes.size() == seen->stallAfter)
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
     return 1;
 }
 LRESULT OnAudio(HWND, LPWAVEHDR h) {
@@ -54,6 +64,13 @@ LRESULT OnAudio(HWND, LPWAVEHDR h) {
     const auto* s = reinterpret_cast<const std::int16_t*>(h->lpData);
     for (DWORD i = 0; i < h->dwBytesRecorded / 4; ++i) seen->sound.push_back(s[i * 2]);
     return 1;
+}
+
+// A YUYV picture of one grey.
+std::vector<unsigned char> Grey(std::uint32_t width, std::uint32_t height, unsigned char luma) {
+    std::vector<unsigned char> bytes(std::size_t{width} * height * 2, 128);
+    for (std::size_t i = 0; i < bytes.size(); i += 2) bytes[i] = luma;
+    return bytes;
 }
 
 // A YUYV picture whose top half is white and bottom half black.
@@ -115,10 +132,11 @@ class RealDevices : public ::testing::Test {
         return *device_;
     }
 
-    // The machine as found with `device` plugged in, on the scripted user's clock.
-    void Install(fake_v4l2::Device& device, const std::string& audio = "none") {
+    // The machine as found with `device` plugged in, on the scripted user's clock or the system's.
+    void Install(fake_v4l2::Device& device, const std::string& audio = "none",
+                 bool virtualClock = true) {
         MachineDescription m = platform::DefaultMachineDescription();
-        m.user.virtualClock = true;
+        m.user.virtualClock = virtualClock;
         m.audio = audio;
         platform::SetMachine(m);
         device.now = [this] {
@@ -310,6 +328,84 @@ TEST_F(RealDevices, YuyvBecomesABottomUpDib) {
     EXPECT_GT(dib.back(), 245) << "the last row is its top (white)";
 }
 
+// Asked for a progressive picture, a device answers with its own field order: woven frames and
+// single fields are recorded as they come; fields one after the other only once the device,
+// asked again, weaves them.
+TEST_F(RealDevices, WovenFramesAndSingleFieldsAreRecordedAsTheyCome) {
+    struct Case {
+        const char* name;
+        Mode mode;
+        bool connects;
+        std::uint32_t recorded;
+    };
+    const Case cases[] = {
+        {"progressive", {kYuyv, 320, 240, V4L2_FIELD_NONE}, true, V4L2_FIELD_NONE},
+        {"woven", {kYuyv, 320, 240, V4L2_FIELD_INTERLACED}, true, V4L2_FIELD_INTERLACED},
+        {"woven, top first",
+         {kYuyv, 320, 240, V4L2_FIELD_INTERLACED_TB},
+         true,
+         V4L2_FIELD_INTERLACED_TB},
+        {"woven, bottom first",
+         {kYuyv, 320, 240, V4L2_FIELD_INTERLACED_BT},
+         true,
+         V4L2_FIELD_INTERLACED_BT},
+        {"top field", {kYuyv, 320, 120, V4L2_FIELD_TOP}, true, V4L2_FIELD_TOP},
+        {"bottom field", {kYuyv, 320, 120, V4L2_FIELD_BOTTOM}, true, V4L2_FIELD_BOTTOM},
+        {"fields in sequence, woven when asked",
+         {kYuyv, 320, 240, V4L2_FIELD_SEQ_TB, true},
+         true,
+         V4L2_FIELD_INTERLACED},
+        {"fields in sequence only", {kYuyv, 320, 240, V4L2_FIELD_SEQ_BT}, false, 0},
+        {"alternate fields, woven when asked",
+         {kYuyv, 320, 240, V4L2_FIELD_ALTERNATE, true},
+         true,
+         V4L2_FIELD_INTERLACED},
+        {"alternate fields only", {kYuyv, 320, 240, V4L2_FIELD_ALTERNATE}, false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        seen_ = {};
+        fake_v4l2::Device& device = Plug({Camera("/dev/video0", {c.mode})});
+        for (int k = 0; k < 25; ++k)
+            device.frames.push_back({k * 40000, Yuyv(c.mode.width, c.mode.height), 0});
+        Install(device);
+        ASSERT_EQ(Connect(), c.connects);
+        if (!c.connects) continue;
+        const auto height = static_cast<int>(c.mode.height);
+        EXPECT_EQ(device.current.field, c.recorded);
+        EXPECT_EQ(Format().biHeight, height);
+        EXPECT_TRUE(AskRgb(320, height));
+        Capture();
+        EXPECT_EQ(seen_.frameTimes.size(), 25u);
+        ASSERT_EQ(seen_.firstFrame.size(), 1u);
+        EXPECT_EQ(seen_.firstFrame.front().size(), 320u * 3 * c.mode.height);
+    }
+}
+
+// On the system clock a handler that holds the loop up costs no grid point: the frames the
+// device took meanwhile are chosen by their time, and what the callback saw repeated is what
+// the end-of-capture line counts.
+TEST_F(RealDevices, ALateLoopStillDeliversEveryGridPoint) {
+    fake_v4l2::Device& device = Plug({Camera("/dev/video0", {{kYuyv, 320, 240}})});
+    for (int k = 0; k < 30; ++k)
+        device.frames.push_back(
+            {k * 40000, Grey(320, 240, static_cast<unsigned char>(30 + 6 * k)), 0});
+    Install(device, "none", false);
+    ASSERT_TRUE(Connect());
+    seen_.stallAfter = 6;
+    testing::internal::CaptureStderr();
+    Capture();
+    const std::string err = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(seen_.frameTimes.size(), 25u);
+    for (std::size_t k = 0; k < 25; ++k) EXPECT_EQ(seen_.frameTimes[k], k * 40);
+    std::size_t same = 0;
+    for (std::size_t k = 1; k < seen_.firstBytes.size(); ++k)
+        same += seen_.firstBytes[k] == seen_.firstBytes[k - 1] ? 1 : 0;
+    EXPECT_NE(err.find(": " + std::to_string(same) + " frame(s) repeated"), std::string::npos)
+        << err;
+    EXPECT_EQ(device.heldAtStreamOff, 0);
+}
+
 // Unplugged: poll reports an error at once, or (a stuck driver) no buffer comes back for three
 // seconds. The capture ends as Escape ends it, then one message names the device.
 TEST_F(RealDevices, AnUnpluggedDeviceEndsTheCaptureAndIsNamed) {
@@ -398,6 +494,189 @@ TEST_F(RealDevices, PreviewShowsTheDevicePictureUpright) {
         SendMessageA(window_, WM_CAP_SET_PREVIEW, 0, 0);
         EXPECT_EQ(device.heldAtStreamOff, 0);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The source driven as the capture loop drives it, on a clock the test owns (a poll that waits
+// moves it on): grid point k, 40 ms apart, is asked for at its time or later, with the moment
+// its sound was recorded. Frames are Motion-JPEG markers around their own number, so what comes
+// out says which frame it was.
+class RealDeviceTiming : public ::testing::Test {
+  protected:
+    static constexpr std::int64_t kGridUs = 40000;
+
+    struct Ask {
+        std::int64_t calledUs;
+        std::int64_t soundUs;
+        int frame;  // -1: none
+    };
+
+    fake_v4l2::Device& Plug() {
+        device_.reset();
+        device_ = std::make_unique<fake_v4l2::Device>(
+            std::vector<Node>{Camera("/dev/video0", {{kMjpg, 320, 240}})});
+        device_->monotonicOrigin = 0;
+        device_->now = [this] { return now_; };
+        device_->sleep = [this](std::int64_t us) { now_ += us; };
+        now_ = 0;
+        return *device_;
+    }
+
+    // Frame j is taken at phase + j × period and ready `transfer` later; its stamp is shifted
+    // by `shift` on `clock`.
+    void Script(int count, std::int64_t periodUs, std::int64_t phaseUs, std::int64_t transferUs,
+                std::uint32_t clock = V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC, std::int64_t shiftUs = 0) {
+        taken_.clear();
+        ready_.clear();
+        for (int j = 0; j < count; ++j) {
+            const std::int64_t taken = phaseUs + j * periodUs;
+            taken_.push_back(taken);
+            ready_.push_back(taken + transferUs);
+            const auto hi = static_cast<unsigned char>(j >> 8);
+            const auto lo = static_cast<unsigned char>(j & 0xFF);
+            device_->frames.push_back(
+                {taken + transferUs, {0xFF, 0xD8, hi, lo, 0xFF, 0xD9}, 0, taken + shiftUs, clock});
+        }
+    }
+
+    std::unique_ptr<platform::VideoSource> Start() {
+        platform::DriverDescription driver;
+        driver.kind = "v4l2";
+        driver.device = "/dev/video0";
+        driver.name = "Caméra factice";
+        auto source = platform::OpenV4l2Source(driver);
+        EXPECT_TRUE(source && source->Start(static_cast<DWORD>(kGridUs)));
+        return source;
+    }
+
+    // Grid points 0 to count - 1, the sound lagging `lagUs`; before grid point `resumeAt` the
+    // program stood still until `resumeUs`.
+    std::vector<Ask> Run(platform::VideoSource& source, int count, std::int64_t lagUs,
+                         int resumeAt = -1, std::int64_t resumeUs = 0) {
+        std::vector<Ask> asks;
+        for (int k = 0; k < count; ++k) {
+            if (k == resumeAt) now_ = resumeUs;
+            now_ = std::max(now_, k * kGridUs);
+            const std::int64_t called = now_;
+            const std::span<BYTE> bytes = source.Frame(k, false, k * kGridUs - lagUs);
+            const int frame = bytes.size() == 6 ? bytes[2] << 8 | bytes[3] : -1;
+            asks.push_back({called, k * kGridUs - lagUs, frame});
+            EXPECT_LE(now_ - called, kGridUs) << "grid point " << k << " waited too long";
+        }
+        return asks;
+    }
+
+    bool Lost(int frame) const {
+        const auto& lost = device_->lost;
+        return std::find(lost.begin(), lost.end(), std::size_t(frame)) != lost.end();
+    }
+
+    // What the device delivered within a grid period of the call, the frame taken nearest to the
+    // sound moment, the earlier of two as near.
+    int Nearest(const Ask& ask) const {
+        int best = -1;
+        for (int j = 0; j < static_cast<int>(taken_.size()); ++j) {
+            if (ready_[j] > ask.calledUs + kGridUs || Lost(j)) continue;
+            if (best < 0 ||
+                std::abs(taken_[j] - ask.soundUs) < std::abs(taken_[best] - ask.soundUs))
+                best = j;
+        }
+        return best;
+    }
+
+    // Repeated: grid points that got the same frame as the previous one. Dropped: frames the
+    // device delivered between the first and last delivered and never given.
+    void ExpectCounts(const platform::VideoSource& source, const std::vector<Ask>& asks) const {
+        std::uint64_t same = 0;
+        std::set<int> given;
+        for (std::size_t k = 0; k < asks.size(); ++k) {
+            given.insert(asks[k].frame);
+            if (k > 0 && asks[k].frame == asks[k - 1].frame) ++same;
+        }
+        std::uint64_t passed = 0;
+        for (int j = asks.front().frame; j <= asks.back().frame; ++j)
+            if (given.count(j) == 0 && !Lost(j)) ++passed;
+        EXPECT_EQ(source.repeated(), same);
+        EXPECT_EQ(source.dropped(), passed);
+    }
+
+    std::unique_ptr<fake_v4l2::Device> device_;
+    std::int64_t now_ = 0;
+    std::vector<std::int64_t> taken_;
+    std::vector<std::int64_t> ready_;
+};
+
+// Frames arrive after they are taken, the sound's moments lag behind the loop: the frame given
+// is the one taken nearest each grid point's sound, not the latest to arrive; with no frame
+// after that moment yet, the source waits for the next at most a grid period. A stamp on another
+// clock, or one the frame cannot have been taken at, gives way to the dequeue time (here, with
+// frames ready as soon as taken, the same choice), and the capture says how many did.
+TEST_F(RealDeviceTiming, EachGridPointGetsTheFrameTakenNearestItsSound) {
+    constexpr std::uint32_t kMonotonic = V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC;
+    struct Case {
+        const char* name;
+        std::int64_t periodUs, phaseUs, transferUs, lagUs;
+        std::uint32_t clock = kMonotonic;
+        std::int64_t shiftUs = 0;
+    };
+    const Case cases[] = {
+        {"sound 120 ms behind", 40000, 0, 5000, 120000},
+        {"sound 130 ms behind, frames off the grid", 40000, 9000, 5000, 130000},
+        {"sound 400 ms behind", 40000, 0, 5000, 400000},
+        {"30 frames a second", 33333, 7000, 5000, 120000},
+        {"12.5 frames a second", 80000, 0, 5000, 120000},
+        {"50 frames a second", 20000, 3000, 5000, 120000},
+        {"no lag: the next frame is worth waiting for", 40000, 15000, 5000, 0},
+        {"no lag: the next frame comes too late", 40000, 15000, 45000, 0},
+        {"the camera ran before the sound started", 40000, -200000, 5000, 0},
+        {"wall-clock stamps on no named clock", 40000, 0, 0, 120000,
+         V4L2_BUF_FLAG_TIMESTAMP_UNKNOWN, 1'700'000'000'000'000},
+        {"stamps copied from elsewhere", 40000, 0, 0, 120000, V4L2_BUF_FLAG_TIMESTAMP_COPY,
+         -300000},
+        {"monotonic stamps after the dequeue", 40000, 0, 0, 120000, kMonotonic, 5'000'000},
+        {"monotonic stamps long before streaming", 40000, 0, 0, 120000, kMonotonic, -5'000'000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake_v4l2::Device& device = Plug();
+        Script(static_cast<int>(2'500'000 / c.periodUs), c.periodUs, c.phaseUs, c.transferUs,
+               c.clock, c.shiftUs);
+        const auto source = Start();
+        const std::vector<Ask> asks = Run(*source, 50, c.lagUs);
+        for (std::size_t k = 0; k < asks.size(); ++k)
+            EXPECT_EQ(asks[k].frame, Nearest(asks[k])) << "grid point " << k;
+        ExpectCounts(*source, asks);
+        testing::internal::CaptureStderr();
+        source->Stop();
+        const std::string err = testing::internal::GetCapturedStderr();
+        const bool believed = c.clock == kMonotonic && c.shiftUs == 0;
+        EXPECT_EQ(err.find("without a believable time stamp") == std::string::npos, believed);
+        EXPECT_GE(device.buffersAsked, 8u);
+        EXPECT_EQ(device.heldAtStreamOff, 0);
+        EXPECT_TRUE(device.lost.empty());
+    }
+}
+
+// The program stands still for two seconds: the device fills the buffers it has and loses the
+// rest; catching up, every grid point still gets the frame taken nearest its sound among those
+// delivered, the last one before the gap repeated across it, and the counts say so.
+TEST_F(RealDeviceTiming, AStallIsCaughtUpGridPointByGridPoint) {
+    fake_v4l2::Device& device = Plug();
+    Script(130, 40000, 0, 5000);
+    const auto source = Start();
+    const std::vector<Ask> asks = Run(*source, 100, 120000, 25, 3'000'000);
+    for (std::size_t k = 0; k < asks.size(); ++k) {
+        ASSERT_NE(asks[k].frame, -1) << "grid point " << k;
+        EXPECT_EQ(asks[k].frame, Nearest(asks[k])) << "grid point " << k;
+    }
+    EXPECT_FALSE(device.lost.empty()) << "the device ran out of buffers";
+    EXPECT_GT(source->repeated(), 0u);
+    ExpectCounts(*source, asks);
+    source->Stop();
+    EXPECT_EQ(device.heldAtStreamOff, 0);
 }
 
 }  // namespace

@@ -5,11 +5,13 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cmath>
 #include <fstream>
+#include <memory>
 #include <numbers>
 #include <optional>
 
@@ -17,6 +19,7 @@
 #include "platform/capture/alsa_capture.h"
 #include "platform/capture/capture_window.h"
 #include "platform/machine.h"
+#include "platform/messages.h"
 #include "platform/vfw.h"
 #include "tests/platform/capture/fake_v4l2.h"
 
@@ -56,20 +59,20 @@ QString RunTool(const QString& program, const QStringList& arguments, int& statu
     return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
 }
 
-TEST(RealDeviceRecording, CameraAndSoundInputGiveAFileInStep) {
-    int status = 0;
-    RunTool(QStringLiteral("ffprobe"), {QStringLiteral("-version")}, status);
-    if (status != 0) GTEST_SKIP() << "ffprobe is not installed";
-    QTemporaryDir folder;
-    const QString previous = QDir::currentPath();
-    QDir::setCurrent(folder.path());
-    const std::string raw = folder.filePath(QStringLiteral("in.raw")).toStdString();
-    WriteBeeps(raw);
-    platform::SetAlsaConfigForTesting(
-        "pcm.null { type null }\npcm.input { type file slave.pcm \"null\" file \"/dev/null\" "
-        "infile \"" +
-        raw + "\" format \"raw\" }\n");
+// Four seconds of Capture mode from the scripted camera with the sound input `audio`, in a
+// folder of its own; what the user was told and the log's last line are kept.
+struct Recording {
+    std::unique_ptr<QTemporaryDir> folder = std::make_unique<QTemporaryDir>();
+    QStringList files;
+    std::vector<std::string> messages;
+    QString lastLogLine;
+};
 
+Recording RecordFromCamera(const std::string& audio, const std::string& alsaConfig) {
+    Recording r;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(r.folder->path());
+    platform::SetAlsaConfigForTesting(alsaConfig);
     fake_v4l2::Node camera{"/dev/video0",
                            "Webcam",
                            V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING,
@@ -93,12 +96,13 @@ TEST(RealDeviceRecording, CameraAndSoundInputGiveAFileInStep) {
         if (w == nullptr || !capturing) return std::int64_t{-1};
         return std::int64_t{w->Status().dwCurrentTimeElapsedMS} * 1000;
     };
+    platform::SetMessageReporter(
+        [&](platform::MessageKind, const std::string& text) { r.messages.push_back(text); });
 
     platform::MachineDescription m = platform::DefaultMachineDescription();
-    m.drives['C'] = {UINT{3}, folder.path().toStdString()};
+    m.drives['C'] = {UINT{3}, r.folder->path().toStdString()};
     m.user.escapeAfterMs = 4000;
-    m.user.messagesToStderr = true;
-    m.audio = "input";
+    m.audio = audio;
     const platform::MachineDescription before = platform::SetMachine(m);
     {
         TForm1 form({QStringLiteral("vistrel"), QStringLiteral("Capture")});
@@ -106,14 +110,36 @@ TEST(RealDeviceRecording, CameraAndSoundInputGiveAFileInStep) {
         QTimer::singleShot(60000, qApp, &QCoreApplication::quit);  // only a broken run gets here
         QApplication::exec();
     }
+    platform::SetMessageReporter({});
     platform::SetMessageHook({});
     platform::SetMachine(before);
     platform::SetAlsaConfigForTesting({});
 
-    const QStringList files = QDir().entryList({QStringLiteral("VST_*.avi")});
+    for (const QString& name : QDir().entryList({QStringLiteral("VST_*.avi")}))
+        r.files << r.folder->filePath(name);
+    QFile log(QStringLiteral("CapLog.txt"));
+    if (log.open(QIODevice::ReadOnly))
+        r.lastLogLine =
+            QString::fromLatin1(log.readAll()).trimmed().split(QStringLiteral("\r\n")).last();
     QDir::setCurrent(previous);
-    ASSERT_EQ(files.size(), 1);
-    const QString file = folder.filePath(files.front());
+    return r;
+}
+
+TEST(RealDeviceRecording, CameraAndSoundInputGiveAFileInStep) {
+    int status = 0;
+    RunTool(QStringLiteral("ffprobe"), {QStringLiteral("-version")}, status);
+    if (status != 0) GTEST_SKIP() << "ffprobe is not installed";
+    QTemporaryDir input;
+    const std::string raw = input.filePath(QStringLiteral("in.raw")).toStdString();
+    WriteBeeps(raw);
+    const Recording r =
+        RecordFromCamera("input",
+                         "pcm.null { type null }\npcm.input { type file slave.pcm \"null\" file "
+                         "\"/dev/null\" infile \"" +
+                             raw + "\" format \"raw\" }\n");
+    ASSERT_EQ(r.files.size(), 1);
+    EXPECT_TRUE(r.messages.empty());
+    const QString file = r.files.front();
     const QString streams = RunTool(
         QStringLiteral("ffprobe"),
         {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"),
@@ -127,6 +153,24 @@ TEST(RealDeviceRecording, CameraAndSoundInputGiveAFileInStep) {
         {QStringLiteral("--within"), QStringLiteral("-40"), QStringLiteral("40"), file}, status);
     EXPECT_EQ(status, 0) << sync.toStdString();
     EXPECT_TRUE(sync.contains(QStringLiteral("4 events"))) << sync.toStdString();
+}
+
+// A missing input still records, with silence in place of the sound: the user is told after
+// the capture and the log says how much silence went in. An input left out on purpose is no loss.
+TEST(RealDeviceRecording, AMissingSoundInputIsToldAndLoggedAndNoneIsNot) {
+    const Recording missing = RecordFromCamera("nosuchinput", "pcm.null { type null }\n");
+    ASSERT_EQ(missing.messages.size(), 1u);
+    EXPECT_EQ(missing.messages[0],
+              "L'entrée son \"nosuchinput\" n'a pas pu être ouverte : du silence a été "
+              "enregistré à sa place.");
+    ASSERT_TRUE(missing.lastLogLine.startsWith(QStringLiteral("Silence      : ")))
+        << missing.lastLogLine.toStdString();
+    EXPECT_NEAR(missing.lastLogLine.mid(15).toInt(), 4000, 100);
+
+    const Recording none = RecordFromCamera("none", "pcm.null { type null }\n");
+    EXPECT_TRUE(none.messages.empty());
+    EXPECT_TRUE(none.lastLogLine.startsWith(QStringLiteral("Taille Fic   : ")))
+        << none.lastLogLine.toStdString();
 }
 
 }  // namespace

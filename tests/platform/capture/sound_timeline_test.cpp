@@ -1,0 +1,67 @@
+// Where the sound sits on the monotonic clock decides which picture goes with it and how much
+// silence stands in for sound an input lost.
+#include "platform/capture/sound_timeline.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t kRate = 48000;
+constexpr std::int64_t kStart = 5'000'000;  // monotonic µs of sample 0
+
+struct Observation {
+    std::int64_t atUs;
+    std::int64_t recorded;
+};
+
+struct TimelineCase {
+    const char* what;
+    std::vector<Observation> observed;
+    std::int64_t originUs;  // MonotonicAt(0) afterwards
+};
+
+TEST(SoundTimeline, JitterIsAveragedAndAJumpIsBelieved) {
+    const std::vector<TimelineCase> cases = {
+        {"status on time", {{kStart + 1'000'000, 48000}}, kStart},
+        // A status read 8 ms late moves the origin by an eighth of it.
+        {"one late status", {{kStart + 1'008'000, 48000}}, kStart + 1000},
+        {"late, then early",
+         {{kStart + 1'008'000, 48000}, {kStart + 999'000, 48000}},
+         kStart + 750},
+        // 200 ms less sound than time allows: lost without a word, and pictures must follow the
+        // sound where it really is.
+        {"sound lost", {{kStart + 1'000'000, 38400}}, kStart + 200'000},
+        // More sound than time allows: a stamp gone wrong, or an input not paced by real time.
+        {"sound ahead", {{kStart + 1'000'000, 57600}}, kStart},
+    };
+    for (const TimelineCase& c : cases) {
+        platform::SoundTimeline timeline(kRate);
+        timeline.Begin(kStart);
+        for (const Observation& o : c.observed) timeline.Observe(o.atUs, o.recorded);
+        EXPECT_EQ(timeline.MonotonicAt(0), c.originUs) << c.what;
+        EXPECT_EQ(timeline.MonotonicAt(40'000), c.originUs + 40'000) << c.what;
+    }
+}
+
+// An overrun restarts the input: what it recorded before plus the silence filled in must reach
+// the restart, however much backlog the recovery threw away.
+TEST(SoundTimeline, SilenceAfterARestartCoversTheDiscardedBacklog) {
+    platform::SoundTimeline timeline(kRate);
+    timeline.Begin(kStart);
+    timeline.Observe(kStart + 2'000'000, 96000);
+    const std::uint64_t read = 96000;  // two seconds read, then a second held and discarded
+    const std::int64_t restart = kStart + 3'050'000;
+    EXPECT_EQ(timeline.SamplesBy(restart) - read, 50400u);
+    EXPECT_EQ(timeline.SamplesBy(kStart - 1), 0u);
+}
+
+TEST(SoundTimeline, StampsOffTheMonotonicClockAreReplacedByNow) {
+    const std::int64_t now = 7'000'000'000;
+    EXPECT_EQ(platform::PlausibleStamp(now - 20'000, now), now - 20'000);
+    EXPECT_EQ(platform::PlausibleStamp(0, now), now);                      // not stamped
+    EXPECT_EQ(platform::PlausibleStamp(1'765'000'000'000'000, now), now);  // wall clock
+}
+
+}  // namespace
