@@ -13,7 +13,7 @@ FUZZ_PACKAGES  = clang libclang-rt-14-dev
 # The device lab's guest and drivers; the kernel's own headers (for v4l2loopback's DKMS build)
 # are named after the current kernel, so tests/devices/run installs them itself.
 DEVICE_PACKAGES = qemu-system-x86 busybox-static kmod dkms v4l2loopback-dkms v4l-utils \
-                  alsa-utils sox ffmpeg jq
+                  alsa-utils sox libsox-fmt-alsa ffmpeg jq
 
 .PHONY: all deps build demo test test-asan test-devices fuzz bench format clean package
 
