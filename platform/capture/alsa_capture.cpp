@@ -27,6 +27,7 @@ constexpr DWORD kLongestGapSeconds = 8;
 constexpr std::int64_t kMicrosPerSecond = 1'000'000;
 // An input that fails this long without bringing a sample is gone.
 constexpr std::int64_t kGiveUpUs = 2'000'000;
+constexpr std::int64_t kRecoveriesApartUs = 500'000;
 
 std::string& TestingConfig() {
     static std::string configuration;
@@ -131,6 +132,7 @@ class AlsaInput : public AudioSource, public CaptureClock {
     void Start() override {
         snd_pcm_start(pcm_->pcm);
         timeline_.Begin(TriggerTime());
+        lastSound_ = MonotonicNowUs();
     }
     bool isVirtual() const override { return false; }
     std::int64_t Now() const override {
@@ -167,6 +169,7 @@ class AlsaInput : public AudioSource, public CaptureClock {
     std::int64_t TriggerTime() const;
     void Idle(std::int64_t time);
     void Recover(int error);
+    bool StillFailing() const;
     void GiveUp(const char* reason);
     void FillUntil(std::int64_t monotonic, std::uint64_t most);
     void Silence(std::uint64_t frames);
@@ -182,6 +185,8 @@ class AlsaInput : public AudioSource, public CaptureClock {
     std::uint64_t samples_ = 0;
     SoundTimeline timeline_;
     std::int64_t failingSince_ = 0;  // monotonic µs of the first recovery since sound came
+    std::int64_t lastRecovery_ = 0;
+    std::int64_t lastSound_ = 0;  // the last read that brought sound, or the last (re)start
     bool readSinceRecovery_ = true;
     bool gone_ = false;
     std::uint64_t overruns_ = 0;
@@ -223,6 +228,7 @@ bool AlsaInput::ReadSome(std::int64_t time) {
     if (got > 0) {
         samples_ += static_cast<std::uint64_t>(got);
         readSinceRecovery_ = true;
+        lastSound_ = MonotonicNowUs();
         FollowStatus();
         return true;
     }
@@ -239,16 +245,17 @@ bool AlsaInput::ReadSome(std::int64_t time) {
 // input records again. An input that keeps failing without bringing sound is given up.
 void AlsaInput::Recover(int error) {
     ++overruns_;
-    if (readSinceRecovery_) {
-        failingSince_ = MonotonicNowUs();
-    } else {
+    if (StillFailing()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(kWaitMs));  // a dead server spins
         if (MonotonicNowUs() - failingSince_ > kGiveUpUs) {
             GiveUp("no sound for two seconds");
             return;
         }
+    } else {
+        failingSince_ = MonotonicNowUs();
     }
     readSinceRecovery_ = false;
+    lastRecovery_ = lastSound_ = MonotonicNowUs();
     if (snd_pcm_recover(pcm_->pcm, error, 1) < 0 || snd_pcm_start(pcm_->pcm) < 0) {
         if (snd_pcm_state(pcm_->pcm) != SND_PCM_STATE_RUNNING) {
             GiveUp("cannot be restarted");
@@ -256,6 +263,12 @@ void AlsaInput::Recover(int error) {
         }
     }
     FillUntil(TriggerTime(), std::uint64_t{kLongestGapSeconds} * rate_);
+}
+
+// Recoveries one after the other with no sound between them. One that comes long after the
+// last (the process itself was stopped meanwhile) starts afresh: that input overran, not died.
+bool AlsaInput::StillFailing() const {
+    return !readSinceRecovery_ && MonotonicNowUs() - lastRecovery_ < kRecoveriesApartUs;
 }
 
 void AlsaInput::GiveUp(const char* reason) {
@@ -268,7 +281,9 @@ void AlsaInput::GiveUp(const char* reason) {
 // sound stopped, however long each wait really took.
 void AlsaInput::Idle(std::int64_t time) {
     if (!gone_) {
-        snd_pcm_wait(pcm_->pcm, kWaitMs);
+        // An input that stays quiet (a server gone without an error) is given up as well.
+        if (snd_pcm_wait(pcm_->pcm, kWaitMs) == 0 && MonotonicNowUs() - lastSound_ > kGiveUpUs)
+            GiveUp("no sound for two seconds");
         return;
     }
     const std::int64_t due = timeline_.MonotonicAt(time) - MonotonicNowUs();
