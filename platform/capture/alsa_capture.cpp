@@ -102,20 +102,52 @@ std::string Configure(snd_pcm_t* pcm, const WAVEFORMATEX& f, snd_pcm_uframes_t& 
     return problem;
 }
 
+std::int64_t Microseconds(const snd_htimestamp_t& stamp) {
+    return std::int64_t{stamp.tv_sec} * kMicrosPerSecond + stamp.tv_nsec / 1000;
+}
+
+class AlsaPcm : public SoundPcm {
+  public:
+    explicit AlsaPcm(std::unique_ptr<Pcm> pcm) : pcm_(std::move(pcm)) {}
+    void Start() override { snd_pcm_start(pcm_->pcm); }
+    long Read(BYTE* into, unsigned long frames) override {
+        return snd_pcm_readi(pcm_->pcm, into, frames);
+    }
+    bool Restart(int error) override {
+        if (snd_pcm_recover(pcm_->pcm, error, 1) >= 0 && snd_pcm_start(pcm_->pcm) >= 0) return true;
+        return snd_pcm_state(pcm_->pcm) == SND_PCM_STATE_RUNNING;
+    }
+    int Wait(int ms) override { return snd_pcm_wait(pcm_->pcm, ms); }
+    Status GetStatus() override {
+        snd_pcm_status_t* status = nullptr;
+        snd_pcm_status_alloca(&status);
+        if (snd_pcm_status(pcm_->pcm, status) != 0) return {};
+        snd_htimestamp_t stamp{};
+        snd_htimestamp_t trigger{};
+        snd_pcm_status_get_htstamp(status, &stamp);
+        snd_pcm_status_get_trigger_htstamp(status, &trigger);
+        return {Microseconds(stamp), Microseconds(trigger),
+                std::max<snd_pcm_sframes_t>(snd_pcm_status_get_delay(status), 0)};
+    }
+
+  private:
+    std::unique_ptr<Pcm> pcm_;
+};
+
 // Sound read from ALSA into a ring, sample by sample from the start; the samples read are the
 // clock. Whatever the input loses (an overrun's discarded backlog, a dead input) is filled with
 // silence up to the moment recording goes on, measured on the monotonic clock, so the track
 // keeps the capture's wall-clock length.
 class AlsaInput : public AudioSource, public CaptureClock {
   public:
-    AlsaInput(std::unique_ptr<Pcm> pcm, const std::string& device, const WAVEFORMATEX& format,
-              snd_pcm_uframes_t period, DWORD samplesPerBuffer)
+    AlsaInput(std::unique_ptr<SoundPcm> pcm, const std::string& device, const WAVEFORMATEX& format,
+              unsigned long period, DWORD samplesPerBuffer)
         : pcm_(std::move(pcm)),
           device_(device),
           rate_(format.nSamplesPerSec),
           block_(format.nBlockAlign),
           silence_(SilenceByte(format)),
-          period_(std::max<snd_pcm_uframes_t>(period, 1)),
+          period_(std::max(period, 1UL)),
           ringFrames_(2 * samplesPerBuffer + kRingSeconds * format.nSamplesPerSec),
           ring_(std::size_t{ringFrames_} * block_, silence_),
           timeline_(format.nSamplesPerSec) {}
@@ -130,7 +162,7 @@ class AlsaInput : public AudioSource, public CaptureClock {
     }
 
     void Start() override {
-        snd_pcm_start(pcm_->pcm);
+        pcm_->Start();
         timeline_.Begin(TriggerTime());
         lastSound_ = MonotonicNowUs();
     }
@@ -174,12 +206,12 @@ class AlsaInput : public AudioSource, public CaptureClock {
     void FillUntil(std::int64_t monotonic, std::uint64_t most);
     void Silence(std::uint64_t frames);
 
-    std::unique_ptr<Pcm> pcm_;
+    std::unique_ptr<SoundPcm> pcm_;
     std::string device_;
     DWORD rate_;
     DWORD block_;
     BYTE silence_;
-    snd_pcm_uframes_t period_;
+    unsigned long period_;
     std::uint64_t ringFrames_;
     std::vector<BYTE> ring_;
     std::uint64_t samples_ = 0;
@@ -193,28 +225,19 @@ class AlsaInput : public AudioSource, public CaptureClock {
     std::uint64_t silenced_ = 0;
 };
 
-std::int64_t Monotonic(const snd_htimestamp_t& stamp) {
-    const std::int64_t at = std::int64_t{stamp.tv_sec} * kMicrosPerSecond + stamp.tv_nsec / 1000;
-    return PlausibleStamp(at, MonotonicNowUs());
+std::int64_t Monotonic(std::int64_t stampUs) {
+    return PlausibleStamp(stampUs, MonotonicNowUs());
 }
 
 std::int64_t AlsaInput::TriggerTime() const {
-    snd_pcm_status_t* status = nullptr;
-    snd_pcm_status_alloca(&status);
-    snd_htimestamp_t stamp{};
-    if (snd_pcm_status(pcm_->pcm, status) == 0) snd_pcm_status_get_trigger_htstamp(status, &stamp);
-    return Monotonic(stamp);
+    return Monotonic(pcm_->GetStatus().triggerUs);
 }
 
 // At its last pointer update the input had recorded what was read plus its delay.
 void AlsaInput::FollowStatus() {
-    snd_pcm_status_t* status = nullptr;
-    snd_pcm_status_alloca(&status);
-    if (snd_pcm_status(pcm_->pcm, status) != 0) return;
-    snd_htimestamp_t stamp{};
-    snd_pcm_status_get_htstamp(status, &stamp);
-    const auto delay = std::max<snd_pcm_sframes_t>(snd_pcm_status_get_delay(status), 0);
-    timeline_.Observe(Monotonic(stamp), static_cast<std::int64_t>(samples_) + delay);
+    const SoundPcm::Status status = pcm_->GetStatus();
+    timeline_.Observe(Monotonic(status.stampUs),
+                      static_cast<std::int64_t>(samples_) + status.delay);
 }
 
 // Reads at most a period, and no further than `time` needs; false when nothing was there.
@@ -222,9 +245,9 @@ bool AlsaInput::ReadSome(std::int64_t time) {
     if (gone_) return false;
     const std::uint64_t at = samples_ % ringFrames_;
     const std::uint64_t wanted = std::max<std::uint64_t>(SamplesAt(time) - samples_, 1);
-    const auto frames = static_cast<snd_pcm_uframes_t>(
-        std::min<std::uint64_t>({period_, ringFrames_ - at, wanted}));
-    const snd_pcm_sframes_t got = snd_pcm_readi(pcm_->pcm, ring_.data() + at * block_, frames);
+    const auto frames =
+        static_cast<unsigned long>(std::min<std::uint64_t>({period_, ringFrames_ - at, wanted}));
+    const long got = pcm_->Read(ring_.data() + at * block_, frames);
     if (got > 0) {
         samples_ += static_cast<std::uint64_t>(got);
         readSinceRecovery_ = true;
@@ -256,11 +279,9 @@ void AlsaInput::Recover(int error) {
     }
     readSinceRecovery_ = false;
     lastRecovery_ = lastSound_ = MonotonicNowUs();
-    if (snd_pcm_recover(pcm_->pcm, error, 1) < 0 || snd_pcm_start(pcm_->pcm) < 0) {
-        if (snd_pcm_state(pcm_->pcm) != SND_PCM_STATE_RUNNING) {
-            GiveUp("cannot be restarted");
-            return;
-        }
+    if (!pcm_->Restart(error)) {
+        GiveUp("cannot be restarted");
+        return;
     }
     FillUntil(TriggerTime(), std::uint64_t{kLongestGapSeconds} * rate_);
 }
@@ -282,7 +303,7 @@ void AlsaInput::GiveUp(const char* reason) {
 void AlsaInput::Idle(std::int64_t time) {
     if (!gone_) {
         // An input that stays quiet (a server gone without an error) is given up as well.
-        if (snd_pcm_wait(pcm_->pcm, kWaitMs) == 0 && MonotonicNowUs() - lastSound_ > kGiveUpUs)
+        if (pcm_->Wait(kWaitMs) == 0 && MonotonicNowUs() - lastSound_ > kGiveUpUs)
             GiveUp("no sound for two seconds");
         return;
     }
@@ -336,7 +357,8 @@ std::shared_ptr<AlsaInput> OpenAlsa(const std::string& device, const WAVEFORMATE
     snd_pcm_uframes_t period = 0;
     problem = Configure(pcm->pcm, format, period);
     if (!problem.empty()) return nullptr;
-    return std::make_shared<AlsaInput>(std::move(pcm), device, format, period, samplesPerBuffer);
+    return std::make_shared<AlsaInput>(std::make_unique<AlsaPcm>(std::move(pcm)), device, format,
+                                       period, samplesPerBuffer);
 }
 
 }  // namespace
@@ -355,6 +377,14 @@ CaptureTiming OpenSoundInput(const std::string& device, const WAVEFORMATEX& form
     }
     const std::string missing = device == "none" ? std::string() : device;
     return {std::make_shared<SilentInput>(format, missing), SystemClock(virtualClock)};
+}
+
+CaptureTiming SoundInputOver(std::unique_ptr<SoundPcm> pcm, const std::string& name,
+                             const WAVEFORMATEX& format, unsigned long period,
+                             DWORD samplesPerBuffer) {
+    auto input =
+        std::make_shared<AlsaInput>(std::move(pcm), name, format, period, samplesPerBuffer);
+    return {input, input};
 }
 
 void SetAlsaConfigForTesting(const std::string& configuration) {

@@ -1,10 +1,16 @@
 // Where the sound sits on the monotonic clock decides which picture goes with it and how much
-// silence stands in for sound an input lost.
+// silence stands in for sound an input lost; an input that keeps failing is given up.
 #include "platform/capture/sound_timeline.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <chrono>
+#include <thread>
 #include <vector>
+
+#include "platform/capture/alsa_capture.h"
+#include "platform/capture/capture_sequence.h"
 
 namespace {
 
@@ -62,6 +68,52 @@ TEST(SoundTimeline, StampsOffTheMonotonicClockAreReplacedByNow) {
     EXPECT_EQ(platform::PlausibleStamp(now - 20'000, now), now - 20'000);
     EXPECT_EQ(platform::PlausibleStamp(0, now), now);                      // not stamped
     EXPECT_EQ(platform::PlausibleStamp(1'765'000'000'000'000, now), now);  // wall clock
+}
+
+}  // namespace
+
+namespace {
+
+// An input whose every read answers the same: a sound server that died (every read overruns
+// and every recovery "succeeds") or one gone quiet (nothing ever comes).
+class ScriptedPcm : public platform::SoundPcm {
+  public:
+    explicit ScriptedPcm(long answer) : answer_(answer) {}
+    int restarts = 0;
+    void Start() override {}
+    long Read(BYTE*, unsigned long) override { return answer_; }
+    bool Restart(int) override { return ++restarts > 0; }
+    int Wait(int ms) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        return 0;
+    }
+    Status GetStatus() override { return {}; }
+
+  private:
+    long answer_;
+};
+
+// Given up within a bounded time, the input's silence then keeps real time: three seconds of
+// sound take three seconds, not the half again a per-wait count of silence took.
+TEST(SoundInput, AnInputThatKeepsFailingIsGivenUpAndItsSilenceKeepsRealTime) {
+    const WAVEFORMATEX format{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    for (const long answer : {long{-EPIPE}, long{-EAGAIN}}) {
+        auto owned = std::make_unique<ScriptedPcm>(answer);
+        ScriptedPcm& pcm = *owned;
+        const platform::CaptureTiming input =
+            platform::SoundInputOver(std::move(owned), "scripted", format, 882, 22050);
+        platform::SequenceControl control;
+        const auto start = std::chrono::steady_clock::now();
+        input.clock->Start();
+        input.clock->WaitUntil(3'000'000, control);
+        const auto took = std::chrono::steady_clock::now() - start;
+        const platform::SoundLoss loss = input.audio->loss();
+        EXPECT_TRUE(loss.lost) << answer;
+        EXPECT_GE(loss.silencedSamples, 3u * 44100) << answer;
+        EXPECT_GE(took, std::chrono::milliseconds(2900)) << answer;
+        EXPECT_LT(took, std::chrono::milliseconds(4200)) << answer;
+        EXPECT_LT(pcm.restarts, 400) << answer;  // a core is not kept busy meanwhile
+    }
 }
 
 }  // namespace
