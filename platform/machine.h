@@ -24,6 +24,7 @@ struct FrameSize {
 struct DriverDescription {
     std::string kind = "testcard";  // or "v4l2"
     std::string device;             // v4l2: the device node, /dev/videoN
+    std::string identity;           // v4l2: what its choices are remembered by (card, serial/bus)
     std::string name = "Carte de test";
     std::string version = "1.0";
     DWORD compression = BI_RGB;  // BI_RGB (24-bit) or MJPG

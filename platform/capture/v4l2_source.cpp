@@ -12,6 +12,7 @@
 #include <memory>
 #include <numeric>
 
+#include "platform/capture/device_sysfs.h"
 #include "platform/capture/testcard.h"
 #include "platform/capture/v4l2_io.h"
 #include "platform/capture/video_convert.h"
@@ -74,9 +75,20 @@ std::string VersionText(std::uint32_t version) {
            std::to_string(version & 0xFF);
 }
 
+template <std::size_t N>
+std::string FixedText(const std::uint8_t (&text)[N]) {
+    const char* chars = reinterpret_cast<const char*>(text);
+    return std::string(chars, strnlen(chars, N));
+}
+
 std::string CardName(const v4l2_capability& cap) {
-    const char* card = reinterpret_cast<const char*>(cap.card);
-    return std::string(card, strnlen(card, sizeof cap.card));
+    return FixedText(cap.card);
+}
+
+// A USB device is known by its serial number wherever it is plugged in; others by where they sit.
+std::string Identity(const v4l2_capability& cap, const std::string& node) {
+    const std::string serial = UsbSerialOf(node);
+    return CardName(cap) + (serial.empty() ? " @ " + FixedText(cap.bus_info) : " # " + serial);
 }
 
 // A whole JPEG starts with SOI and ends with EOI; cameras may pad their buffer after EOI with
@@ -611,6 +623,7 @@ std::optional<DriverDescription> DescribeV4l2Node(const std::string& path) {
     d.device = path;
     d.name = CardName(cap).empty() ? path : CardName(cap);
     d.version = VersionText(cap.version);
+    d.identity = Identity(cap, path);
     d.acceptsAny = false;
     return d;
 }
