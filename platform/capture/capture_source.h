@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "platform/capture/device_setup.h"
 #include "platform/machine.h"
 #include "platform/vfw.h"
 
@@ -63,6 +64,8 @@ class VideoSource {
     virtual bool missesLateFrames() const { return true; }
     // The device as the user knows it, for the message after a loss.
     virtual std::string deviceName() const { return {}; }
+    // What the device's own Source and Format dialogs change; none for a source without them.
+    virtual std::unique_ptr<DeviceSetup> Setup() { return nullptr; }
 };
 
 // Time during a capture, in microseconds from its start.

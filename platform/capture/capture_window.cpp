@@ -11,6 +11,7 @@
 
 #include "platform/capture/capture_sequence.h"
 #include "platform/capture/capture_source.h"
+#include "platform/capture/device_dialogs.h"
 #include "platform/window_handles.h"
 
 namespace platform {
@@ -285,6 +286,15 @@ void CaptureWindow::paintEvent(QPaintEvent*) {
 
 bool CaptureWindow::ShowDriverDialog(DriverDialog which) {
     if (!connected_) return false;
+    if (which == DriverDialog::Source || which == DriverDialog::Format) {
+        if (const std::unique_ptr<DeviceSetup> setup = source_->Setup()) {
+            if (which == DriverDialog::Source)
+                RunSourceDialog(*setup, this);
+            else
+                RunFormatDialog(*setup, videoFormat_, this);
+            return true;
+        }
+    }
     const QString title =
         QString::fromStdString(driver_.name) + QStringLiteral(" — ") + DialogTitle(which);
     const QStringList lines = DialogLines(which, driver_, source_->NativeFormat(), videoFormat_);
