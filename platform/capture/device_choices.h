@@ -12,11 +12,11 @@
 namespace platform {
 
 struct DeviceChoices {
-    std::optional<std::string> input;            // the input's name, as the device lists it
-    std::optional<std::string> standard;         // the TV standard's name
+    std::optional<std::string> input;                // the input's name, as the device lists it
+    std::optional<std::string> standard;             // the TV standard's name
     std::map<std::uint32_t, std::int64_t> controls;  // control id -> value
-    std::optional<std::string> soundInput;       // an ALSA capture PCM ("plughw:CARD=…,DEV=0")
-    std::optional<NativeMode> mode;              // the native mode that feeds the scaler
+    std::optional<std::string> soundInput;  // an ALSA capture PCM ("plughw:CARD=…,DEV=0")
+    std::optional<NativeMode> mode;         // the native mode that feeds the scaler
     bool operator==(const DeviceChoices&) const = default;
 };
 
