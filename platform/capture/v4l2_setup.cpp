@@ -188,9 +188,11 @@ class V4l2Setup : public DeviceSetup {
     }
     int Input() override { return CurrentInput(io_, fd_); }
     bool SelectInput(int index) override {
-        if (index == Input()) return true;
+        const int was = Input();
+        if (index == was) return true;
         return picture_.Reconfigure(
-            [&] { return SetInput(io_, fd_, static_cast<std::uint32_t>(index)); });
+            [&] { return SetInput(io_, fd_, static_cast<std::uint32_t>(index)); },
+            [&] { SetInput(io_, fd_, static_cast<std::uint32_t>(was)); });
     }
 
     std::vector<std::string> Standards() override {
@@ -205,7 +207,10 @@ class V4l2Setup : public DeviceSetup {
         if (index < 0 || static_cast<std::size_t>(index) >= standards.size()) return false;
         if (index == Standard()) return true;
         const v4l2_std_id id = standards[static_cast<std::size_t>(index)].id;
-        return picture_.Reconfigure([&] { return SetStandard(io_, fd_, id); });
+        v4l2_std_id was = 0;
+        Call(io_, fd_, VIDIOC_G_STD, &was);
+        return picture_.Reconfigure([&] { return SetStandard(io_, fd_, id); },
+                                    [&] { SetStandard(io_, fd_, was); });
     }
 
     std::vector<ControlInfo> Controls() override { return ListControls(io_, fd_); }

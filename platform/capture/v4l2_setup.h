@@ -23,7 +23,9 @@ class PictureSetup {
     virtual bool PreferMode(const std::optional<NativeMode>& mode) = 0;
     // Runs `change` with the device stopped (an input or a standard cannot change while it
     // streams), then negotiates the picture in force again: its native sizes may have changed.
-    virtual bool Reconfigure(const std::function<bool()>& change) = 0;
+    // When the picture cannot be had any more, `undo` puts the device back and it is false.
+    virtual bool Reconfigure(const std::function<bool()>& change,
+                             const std::function<void()>& undo) = 0;
 };
 
 // Applies the input and standard of `choices` (before the device's format is read) and then its

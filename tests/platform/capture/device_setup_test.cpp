@@ -155,7 +155,6 @@ class ControlsDevice : public V4l2Io {
 class FakePicture : public PictureSetup {
   public:
     explicit FakePicture(ControlsDevice& device) : device_(device) {}
-    int reconfigured = 0;
     std::optional<NativeMode> preferred;
     std::vector<NativeMode> modes() override {
         return {{V4L2_PIX_FMT_YUYV, 720, 576, 25}, {V4L2_PIX_FMT_MJPEG, 1280, 960, 30}};
@@ -168,8 +167,7 @@ class FakePicture : public PictureSetup {
         preferred = mode;
         return true;
     }
-    bool Reconfigure(const std::function<bool()>& change) override {
-        ++reconfigured;
+    bool Reconfigure(const std::function<bool()>& change, const std::function<void()>&) override {
         device_.streaming = false;
         const bool ok = change();
         device_.streaming = true;
