@@ -1,12 +1,15 @@
-// A V4L2 device's USB serial and its own USB sound card, found in a fake sysfs tree laid out as
-// the kernel does.
+// Which sound input a V4L2 device records with: its own USB sound card found in a fake sysfs
+// tree laid out as the kernel does, what was remembered for it, or the machine description's.
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
+#include "platform/capture/device_choices.h"
 #include "platform/capture/device_sysfs.h"
+#include "platform/capture/sound_inputs.h"
 
 namespace {
 
@@ -113,6 +116,68 @@ TEST_F(SoundPairing, EachVideoNodeFindsItsOwnUsbDeviceSerialAndCapturePcm) {
     for (const Case& c : cases) {
         EXPECT_EQ(platform::UsbSerialOf(c.node, Root()), c.serial) << c.node;
         EXPECT_EQ(platform::PairedSoundInput(c.node, Root()), c.sound) << c.node;
+    }
+}
+
+TEST_F(SoundPairing, MachineDescriptionThenRememberedThenPairedThenDefault) {
+    const std::string config = folder_.path().toStdString() + "/config";
+    const char* previousConfig = std::getenv("XDG_CONFIG_HOME");
+    const std::string kept = previousConfig ? previousConfig : "";
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    platform::DeviceChoices remembered;
+    remembered.soundInput = "hw:CARD=PCH,DEV=0";
+    ASSERT_TRUE(platform::SaveDeviceChoices("Caméra # SN-CAM1", remembered));
+
+    struct Case {
+        std::optional<std::string> machineAudio;
+        std::string identity;
+        std::string node;
+        std::string expected;
+    };
+    const std::vector<Case> cases{
+        {"none", "Caméra # SN-CAM1", "/dev/video0", "none"},
+        {"plughw:1,0", "Carte @ usb-1", "/dev/video2", "plughw:1,0"},
+        {{}, "Caméra # SN-CAM1", "/dev/video0", "hw:CARD=PCH,DEV=0"},
+        {{}, "Boîtier # B0X", "/dev/video3", "plughw:CARD=Box,DEV=1"},
+        {{}, "Carte @ usb-1", "/dev/video2", "default"},
+        {{}, "vivid @ platform:vivid-000", "/dev/video5", "default"},
+    };
+    platform::MachineDescription machine;
+    const platform::MachineDescription previous = platform::SetMachine(machine);
+    for (const Case& c : cases) {
+        machine.audio = c.machineAudio;
+        platform::SetMachine(machine);
+        platform::DriverDescription driver;
+        driver.kind = "v4l2";
+        driver.device = c.node;
+        driver.identity = c.identity;
+        EXPECT_EQ(platform::SoundInputFor(driver, Root()), c.expected) << c.identity;
+    }
+    platform::SetMachine(previous);
+    platform::SaveDeviceChoices("Caméra # SN-CAM1", {});
+    if (previousConfig != nullptr)
+        setenv("XDG_CONFIG_HOME", kept.c_str(), 1);
+    else
+        unsetenv("XDG_CONFIG_HOME");
+}
+
+// Whatever the machine's ALSA configuration lists, the input in force comes first and "default"
+// next, each once.
+TEST(SoundInputs, TheInputInForceFirstThenDefaultEachOnce) {
+    for (const std::string first : {"plughw:CARD=Nowhere,DEV=0", "default"}) {
+        const std::vector<platform::SoundInputName> inputs = platform::ListSoundInputs(first);
+        ASSERT_GE(inputs.size(), first == "default" ? 1u : 2u);
+        EXPECT_EQ(inputs[0].pcm, first);
+        EXPECT_FALSE(inputs[0].description.empty());
+        if (first != "default") {
+            EXPECT_EQ(inputs[1].pcm, "default");
+        }
+        for (std::size_t i = 0; i < inputs.size(); ++i) {
+            EXPECT_NE(inputs[i].pcm, "null");
+            EXPECT_EQ(inputs[i].description.find('\n'), std::string::npos) << inputs[i].pcm;
+            for (std::size_t j = i + 1; j < inputs.size(); ++j)
+                EXPECT_NE(inputs[i].pcm, inputs[j].pcm);
+        }
     }
 }
 
