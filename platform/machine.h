@@ -66,7 +66,9 @@ struct MachineDescription {
     std::map<std::string, bool> codecs{{"MJPG", true}};  // upper-case FourCC -> installed
     DisplayDescription display;
     std::map<char, DriveDescription> drives;  // upper-case letters
-    std::string audio = "default";            // the ALSA sound input of real devices, or "none"
+    // The ALSA sound input every real device records with, or "none"; when not given, each
+    // device has its own (platform/capture/sound_inputs.h).
+    std::optional<std::string> audio;
     ScriptedUser user;
 };
 

@@ -2,6 +2,7 @@
 #include "platform/capture/capture_source.h"
 
 #include "platform/capture/alsa_capture.h"
+#include "platform/capture/sound_inputs.h"
 #include "platform/capture/testcard.h"
 #include "platform/capture/testcard_source.h"
 #include "platform/capture/v4l2_source.h"
@@ -37,7 +38,7 @@ CaptureTiming OpenCaptureTiming(const DriverDescription& driver, const WAVEFORMA
                                 DWORD samplesPerBuffer) {
     const bool virtualClock = Machine().user.virtualClock;
     if (driver.kind == "v4l2")
-        return OpenSoundInput(Machine().audio, format, samplesPerBuffer, virtualClock);
+        return OpenSoundInput(SoundInputFor(driver), format, samplesPerBuffer, virtualClock);
     return {TestCardSoundSource(format), SystemClock(virtualClock)};
 }
 

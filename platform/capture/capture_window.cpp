@@ -12,6 +12,7 @@
 #include "platform/capture/capture_sequence.h"
 #include "platform/capture/capture_source.h"
 #include "platform/capture/device_dialogs.h"
+#include "platform/capture/sound_inputs.h"
 #include "platform/window_handles.h"
 
 namespace platform {
@@ -86,7 +87,7 @@ QString DialogTitle(DriverDialog which) {
 QStringList SourceLines(const DriverDescription& d) {
     if (d.kind == "v4l2")
         return {QStringLiteral("Source : périphérique vidéo ") + QString::fromStdString(d.device),
-                QStringLiteral("Son : entrée son ") + QString::fromStdString(Machine().audio)};
+                QStringLiteral("Son : entrée son ") + QString::fromStdString(SoundInputFor(d))};
     return {QStringLiteral("Source : mire de test intégrée"),
             QStringLiteral("Image : barres de couleur, repère mobile, numéro d'image, "
                            "éclair blanc à chaque seconde"),

@@ -20,7 +20,7 @@ std::vector<SoundInputName> ListSoundInputs(const std::string& first);
 
 // The input a V4L2 driver records with: the machine description's `audio` when it gives one,
 // else the one remembered for the device, else the sound card on the device's own USB device,
-// else "default".
-std::string SoundInputFor(const DriverDescription& driver);
+// else "default". `sysfsRoot` is "/sys" but in tests.
+std::string SoundInputFor(const DriverDescription& driver, const std::string& sysfsRoot = "/sys");
 
 }  // namespace platform

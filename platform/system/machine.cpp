@@ -400,7 +400,10 @@ class Parser {
     }
 
     void DriversAudio(const Entry& e) {
-        if (e.value.empty()) return Bad(e, "is empty", "\"" + machine_.audio + "\"");
+        if (e.value.empty()) {
+            const auto& now = machine_.audio;
+            return Bad(e, "is empty", now ? "\"" + *now + "\"" : "each device's own input");
+        }
         machine_.audio = Lower(e.value) == "none" ? "none" : e.value;
     }
 

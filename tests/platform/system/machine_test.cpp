@@ -58,6 +58,7 @@ TEST(MachineDefaults, TestCardAtZeroMjpgAndDrivesHomeAndRoot) {
     EXPECT_EQ(machine.display.backend, DisplayDescription::Backend::Automatic);
     EXPECT_FALSE(machine.user.virtualClock);
     EXPECT_FALSE(machine.user.messagesToStderr);
+    EXPECT_FALSE(machine.audio) << "each device records its own sound input";
 }
 
 TEST(MachineParse, EveryKeyOfAFullDescription) {
@@ -140,8 +141,9 @@ TEST(MachineParse, DriversSectionInstallsExactlyItsDrivers) {
     EXPECT_FALSE(onlyOne.drivers[0]);
     EXPECT_TRUE(onlyOne.drivers[1]);
 
-    const MachineDescription none = Parse("[drivers]\n");
+    const MachineDescription none = Parse("[drivers]\naudio = NONE\n");
     for (const auto& driver : none.drivers) EXPECT_FALSE(driver);
+    EXPECT_EQ(none.audio, "none");
 
     // A driver section may come first; it describes the driver installed later in the file.
     const MachineDescription early = Parse("[driver9]\nname = Late\n[drivers]\n9 = testcard\n");
@@ -214,6 +216,8 @@ TEST(MachineParse, WarningsNameTheFileTheLineAndTheKeptValue) {
         {"[drivers]\n0 = webcam\n", Warning(2,
                                             "key \"0\": \"webcam\" is not a driver (testcard or "
                                             "v4l2:/dev/videoN); using no driver at index 0")},
+        {"[drivers]\naudio =\n",
+         Warning(2, "key \"audio\": \"\" is empty; using each device's own input")},
         {"[drivers]\n10 = testcard\n",
          Warning(2, "key \"10\" in [drivers] is not a driver index 0 to 9; ignored")},
         {"[codecs]\nMJPG = perhaps\n",
