@@ -30,6 +30,11 @@ bool Readable(std::uint32_t pixelFormat) {
            pixelFormat == V4L2_PIX_FMT_JPEG;
 }
 
+// What a device that lists no formats is tried with.
+constexpr std::uint32_t kTriedFormats[] = {V4L2_PIX_FMT_YUYV,  V4L2_PIX_FMT_UYVY,
+                                           V4L2_PIX_FMT_NV12,  V4L2_PIX_FMT_BGR24,
+                                           V4L2_PIX_FMT_RGB24, V4L2_PIX_FMT_MJPEG};
+
 std::vector<std::uint32_t> ReadableFormats(V4l2Io& io, int fd) {
     std::vector<std::uint32_t> formats;
     for (std::uint32_t index = 0;; ++index) {
@@ -39,6 +44,7 @@ std::vector<std::uint32_t> ReadableFormats(V4l2Io& io, int fd) {
         if (Ask(io, fd, VIDIOC_ENUM_FMT, &desc) != 0) break;
         if (Readable(desc.pixelformat)) formats.push_back(desc.pixelformat);
     }
+    if (formats.empty()) formats.assign(std::begin(kTriedFormats), std::end(kTriedFormats));
     return formats;
 }
 
@@ -93,8 +99,8 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> ListedSizes(V4l2Io& io, int
     return sizes;
 }
 
-// A device that lists no sizes answers a tried format with the nearest size it has: the useful
-// sizes tried find the ones that matter.
+// A device that lists no sizes answers a tried format with the nearest size it has (or with
+// another format it has): the useful sizes tried find the ones that matter.
 std::vector<std::pair<std::uint32_t, std::uint32_t>> TriedSizes(V4l2Io& io, int fd,
                                                                 std::uint32_t pixelFormat) {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> sizes;

@@ -48,7 +48,7 @@ struct Node {
     std::uint32_t version = 0x060103;
     std::vector<Mode> modes;  // the first is current at open
     bool busy = false;
-    bool listsSizes = true;  // answers ENUM_FRAMESIZES; otherwise only TRY_FMT finds its sizes
+    bool lists = true;  // answers ENUM_FMT and ENUM_FRAMESIZES; otherwise only TRY_FMT finds modes
 };
 
 class Device : public platform::V4l2Io {
@@ -233,6 +233,7 @@ inline int Device::SetFormat(v4l2_format& f, bool tryOnly) {
 // Pixel formats in the order of their first mode, each mode's size, a rate for a mode that has
 // one.
 inline int Device::Enumerate(unsigned long request, void* argument) {
+    if (!node().lists && request != VIDIOC_ENUM_FRAMEINTERVALS) return Fail(ENOTTY);
     if (request == VIDIOC_ENUM_FMT) {
         auto& d = *static_cast<v4l2_fmtdesc*>(argument);
         std::vector<std::uint32_t> formats;
@@ -246,7 +247,6 @@ inline int Device::Enumerate(unsigned long request, void* argument) {
     if (request == VIDIOC_ENUM_FRAMESIZES) {
         auto& z = *static_cast<v4l2_frmsizeenum*>(argument);
         const Mode* m = ModeOf(z.pixel_format, z.index);
-        if (!node().listsSizes) return Fail(ENOTTY);
         if (m == nullptr) return Fail(EINVAL);
         z.type = V4L2_FRMSIZE_TYPE_DISCRETE;
         z.discrete = {m->width, m->height};
