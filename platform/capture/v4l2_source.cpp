@@ -15,7 +15,9 @@
 #include "platform/capture/device_sysfs.h"
 #include "platform/capture/testcard.h"
 #include "platform/capture/v4l2_io.h"
+#include "platform/capture/v4l2_modes.h"
 #include "platform/capture/video_convert.h"
+#include "platform/capture/video_scale.h"
 #include "platform/codec/jpeg_coder.h"
 
 namespace platform {
@@ -60,6 +62,14 @@ bool RecordableField(std::uint32_t field) {
 
 bool IsJpeg(std::uint32_t pixelFormat) {
     return pixelFormat == V4L2_PIX_FMT_MJPEG || pixelFormat == V4L2_PIX_FMT_JPEG;
+}
+
+int StrideOf(RawLayout layout, const v4l2_pix_format& pix) {
+    const std::uint32_t bytesPerPixel = layout == RawLayout::Nv12   ? 1
+                                        : layout == RawLayout::Yuyv ? 2
+                                        : layout == RawLayout::Uyvy ? 2
+                                                                    : 3;
+    return static_cast<int>(std::max(pix.bytesperline, pix.width * bytesPerPixel));
 }
 
 bool Deliverable(const v4l2_pix_format& pix) {
@@ -160,6 +170,12 @@ class V4l2Source : public VideoSource {
     bool missesLateFrames() const override { return false; }
     std::string deviceName() const override { return "\"" + name_ + "\" (" + path_ + ")"; }
 
+    // The device's modes we can read, as listed when first asked.
+    std::vector<NativeMode> modes();
+    // The mode the user chose in the Format dialog for the pictures the program asks for (none:
+    // the program's own choice); a picture asked for already is asked again.
+    [[maybe_unused]] void PreferMode(std::optional<NativeMode> mode);
+
   private:
     int Ioctl(unsigned long request, void* argument) {
         return Retrying(io_, fd_, request, argument);
@@ -168,7 +184,7 @@ class V4l2Source : public VideoSource {
                 v4l2_pix_format& got);
     bool AskPix(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height,
                 std::uint32_t field, v4l2_pix_format& got);
-    void Adopt(const v4l2_pix_format& pix);
+    void Adopt(const v4l2_pix_format& pix, const BITMAPINFOHEADER& format);
     bool StartStreaming();
     bool MapBuffers();
     void StopStreaming();
@@ -194,9 +210,11 @@ class V4l2Source : public VideoSource {
     v4l2_pix_format nativePix_{};
     BITMAPINFOHEADER format_{};
     BITMAPINFOHEADER native_{};
-    std::optional<RawLayout> layout_;  // none: Motion-JPEG
-    int stride_ = 0;
-    std::optional<DibConverter> converter_;
+    // Native pictures to the RGB format in force; none while it is Motion-JPEG.
+    std::unique_ptr<DibPipeline> picture_;
+    std::optional<std::vector<NativeMode>> modes_;
+    std::optional<NativeMode> preferredMode_;
+    bool askedRgb_ = false;  // the format in force is a picture asked for by UseRgb
     std::vector<Mapped> buffers_;
     std::vector<Held> held_;  // in the order dequeued, so by time taken
     std::size_t holdAtMost_ = 1;
@@ -235,12 +253,11 @@ bool V4l2Source::Open() {
         usable = SetPix(fallback, now.width, now.height, got) && Deliverable(got);
     }
     if (!usable) return false;
-    Adopt(got);
     nativePix_ = got;
     const auto w = static_cast<int>(got.width);
     const auto h = static_cast<int>(got.height);
     native_ = IsJpeg(got.pixelformat) ? MjpgFormat(w, h) : RgbFormat(w, h);
-    format_ = native_;
+    Adopt(got, native_);
     return true;
 }
 
@@ -269,40 +286,39 @@ bool V4l2Source::AskPix(std::uint32_t pixelFormat, std::uint32_t width, std::uin
     return true;
 }
 
-void V4l2Source::Adopt(const v4l2_pix_format& pix) {
+// The device gives `pix`; the program receives `format`: Motion-JPEG as it comes, or an RGB
+// picture converted, and scaled, from it.
+void V4l2Source::Adopt(const v4l2_pix_format& pix, const BITMAPINFOHEADER& format) {
     pix_ = pix;
-    converter_.reset();
-    layout_ = RawLayoutOf(pix.pixelformat);
-    if (!layout_) return;
-    const std::uint32_t bytesPerPixel = *layout_ == RawLayout::Nv12   ? 1
-                                        : *layout_ == RawLayout::Yuyv ? 2
-                                        : *layout_ == RawLayout::Uyvy ? 2
-                                                                      : 3;
-    stride_ = static_cast<int>(std::max(pix.bytesperline, pix.width * bytesPerPixel));
-    converter_.emplace(*layout_, static_cast<int>(pix.width), static_cast<int>(pix.height),
-                       stride_);
+    format_ = format;
+    picture_.reset();
+    if (format.biCompression != BI_RGB) return;
+    NativePicture native{RawLayoutOf(pix.pixelformat), static_cast<int>(pix.width),
+                         static_cast<int>(pix.height), 0};
+    if (native.layout) native.stride = StrideOf(*native.layout, pix);
+    picture_ = std::make_unique<DibPipeline>(native, format.biWidth, std::abs(format.biHeight));
 }
 
-// Exactly the size asked, in a layout we convert: the device's own first, then the common ones.
+// The first mode in ChooseMode's order that the device really sets; pictures of another size
+// or layout are converted and scaled. Refused when no mode can give the picture asked for.
 bool V4l2Source::UseRgb(int width, int height) {
     if (width < 1 || height < 1 || width > kLargestSide || height > kLargestSide) return false;
     StopStreaming();
-    std::vector<std::uint32_t> candidates{V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_UYVY, V4L2_PIX_FMT_NV12,
-                                          V4L2_PIX_FMT_BGR24, V4L2_PIX_FMT_RGB24};
-    if (RawLayoutOf(pix_.pixelformat)) candidates.insert(candidates.begin(), pix_.pixelformat);
-    const auto w = static_cast<std::uint32_t>(width);
-    const auto h = static_cast<std::uint32_t>(height);
-    for (const std::uint32_t candidate : candidates) {
+    std::vector<NativeMode> left = modes();
+    bool tried = false;
+    while (const auto mode = ChooseMode(left, width, height, preferredMode_)) {
         v4l2_pix_format got{};
-        if (SetPix(candidate, w, h, got) && got.pixelformat == candidate && got.width == w &&
-            got.height == h) {
-            Adopt(got);
-            format_ = RgbFormat(width, height);
+        tried = true;
+        if (SetPix(mode->pixelFormat, mode->width, mode->height, got) &&
+            NativeMode{got.pixelformat, got.width, got.height} == *mode) {
+            Adopt(got, RgbFormat(width, height));
+            askedRgb_ = true;
             return true;
         }
+        std::erase(left, *mode);
     }
     v4l2_pix_format back{};
-    if (SetPix(pix_.pixelformat, pix_.width, pix_.height, back)) Adopt(back);
+    if (tried && SetPix(pix_.pixelformat, pix_.width, pix_.height, back)) Adopt(back, format_);
     return false;
 }
 
@@ -310,9 +326,19 @@ bool V4l2Source::UseNative() {
     StopStreaming();
     v4l2_pix_format got{};
     if (!SetPix(nativePix_.pixelformat, nativePix_.width, nativePix_.height, got)) return false;
-    Adopt(got);
-    format_ = native_;
+    Adopt(got, native_);
+    askedRgb_ = false;
     return true;
+}
+
+std::vector<NativeMode> V4l2Source::modes() {
+    if (!modes_) modes_ = ListModes(io_, fd_);
+    return *modes_;
+}
+
+void V4l2Source::PreferMode(std::optional<NativeMode> mode) {
+    preferredMode_ = mode;
+    if (askedRgb_) UseRgb(format_.biWidth, std::abs(format_.biHeight));
 }
 
 bool V4l2Source::StartStreaming() {
@@ -321,15 +347,16 @@ bool V4l2Source::StartStreaming() {
         StopStreaming();
         return false;
     }
-    const auto w = static_cast<int>(pix_.width);
-    const auto h = static_cast<int>(pix_.height);
+    // An RGB format's frames are the DIB of its size; Motion-JPEG ones as long as a buffer.
+    const int w = format_.biWidth;
+    const int h = std::abs(format_.biHeight);
     const std::size_t dib = std::size_t{DibStride(w)} * static_cast<std::size_t>(h);
     std::size_t room = dib;
-    if (IsJpeg(pix_.pixelformat))
+    if (!picture_)
         for (const Mapped& m : buffers_) room = std::max(room, m.length);
     out_.assign(room, 0);
-    outBytes_ = converter_ ? dib : 0;
-    if (converter_) {
+    outBytes_ = picture_ ? dib : 0;
+    if (picture_) {
         live_ = QImage(out_.data(), w, h, DibStride(w), QImage::Format_BGR888);
     } else {
         liveDib_.assign(dib, 0);
@@ -545,8 +572,8 @@ bool V4l2Source::Good(const v4l2_buffer& buffer) const {
     if (buffer.index >= buffers_.size() || (buffer.flags & V4L2_BUF_FLAG_ERROR) != 0) return false;
     const Mapped& m = buffers_[buffer.index];
     const std::size_t used = std::min<std::size_t>(buffer.bytesused, m.length);
-    if (!converter_) return WholeJpeg(m.start, used);
-    return used >= RawPictureBytes(*layout_, static_cast<int>(pix_.height), stride_);
+    if (IsJpeg(pix_.pixelformat)) return WholeJpeg(m.start, used);
+    return picture_ && used >= picture_->NativeBytes();
 }
 
 // The device's stamp when it is on the monotonic clock and the frame can have been taken then:
@@ -567,11 +594,13 @@ std::int64_t V4l2Source::TakenAt(const v4l2_buffer& buffer, std::int64_t dequeue
 
 void V4l2Source::Take(std::uint32_t index, std::uint32_t bytesUsed) {
     const Mapped& m = buffers_[index];
-    if (converter_) {
-        converter_->Convert(m.start, out_.data());
+    const std::size_t used = std::min<std::size_t>(bytesUsed, m.length);
+    if (picture_) {
+        // A picture that cannot be decoded after all leaves what was shown before, or part.
+        picture_->Convert(m.start, used, out_.data());
         return;
     }
-    outBytes_ = std::min<std::size_t>({bytesUsed, m.length, out_.size()});
+    outBytes_ = std::min(used, out_.size());
     std::memcpy(out_.data(), m.start, outBytes_);
 }
 
@@ -595,7 +624,7 @@ const QImage* V4l2Source::Live(std::uint32_t) {
         }
     }
     if (!shown_ || lost_) return nullptr;
-    if (!converter_ && liveShown_ != shown_->serial) {
+    if (!picture_ && liveShown_ != shown_->serial) {
         // Each Motion-JPEG picture is decoded once, however often the display asks.
         if (!jpeg_) jpeg_ = std::make_unique<JpegDecompressor>();
         jpeg_->Decode(out_.data(), outBytes_,

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -28,6 +29,7 @@ struct Mode {
     std::uint32_t height;
     std::uint32_t field = V4L2_FIELD_NONE;  // the field order the device gives, whatever is asked
     bool weaves = false;                    // but V4L2_FIELD_INTERLACED when that is asked
+    std::uint32_t fps = 0;                  // its fastest rate; 0: the device does not say
 };
 
 // Times are the script's: `now` gives the present one.
@@ -46,6 +48,7 @@ struct Node {
     std::uint32_t version = 0x060103;
     std::vector<Mode> modes;  // the first is current at open
     bool busy = false;
+    bool lists = true;  // answers ENUM_FMT and ENUM_FRAMESIZES; otherwise only TRY_FMT finds modes
 };
 
 class Device : public platform::V4l2Io {
@@ -136,18 +139,34 @@ class Device : public platform::V4l2Io {
         p.height = m.height;
         p.pixelformat = m.pixelFormat;
         p.field = m.field;
-        const std::uint32_t bpp = m.pixelFormat == V4L2_PIX_FMT_YUYV    ? 2
-                                  : m.pixelFormat == V4L2_PIX_FMT_MJPEG ? 0
-                                                                        : 3;
-        p.bytesperline = m.width * bpp;
-        p.sizeimage = bpp != 0 ? p.bytesperline * m.height : m.width * m.height * 2;
+        switch (m.pixelFormat) {
+            case V4L2_PIX_FMT_MJPEG:
+                p.sizeimage = m.width * m.height * 2;
+                break;
+            case V4L2_PIX_FMT_NV12:
+                p.bytesperline = m.width;
+                p.sizeimage = m.width * m.height * 3 / 2;
+                break;
+            default:
+                const bool packed =
+                    m.pixelFormat == V4L2_PIX_FMT_YUYV || m.pixelFormat == V4L2_PIX_FMT_UYVY;
+                p.bytesperline = m.width * (packed ? 2 : 3);
+                p.sizeimage = p.bytesperline * m.height;
+        }
         return p;
+    }
+    // The `index`th mode of a pixel format, or of any when `pixelFormat` is 0.
+    const Mode* ModeOf(std::uint32_t pixelFormat, std::uint32_t index) {
+        for (const Mode& m : node().modes)
+            if ((pixelFormat == 0 || m.pixelFormat == pixelFormat) && index-- == 0) return &m;
+        return nullptr;
     }
     int Fail(int error) {
         errno = error;
         return -1;
     }
-    int SetFormat(v4l2_format& f);
+    int SetFormat(v4l2_format& f, bool tryOnly);
+    int Enumerate(unsigned long request, void* argument);
     int Dequeue(v4l2_buffer& b);
 
     std::vector<Node> nodes_;
@@ -191,9 +210,9 @@ inline std::int64_t Device::UntilSomething(std::int64_t timeoutUs) const {
     return wait;
 }
 
-// The mode of the same pixel format nearest in width, as drivers answer S_FMT.
-inline int Device::SetFormat(v4l2_format& f) {
-    if (node().busy) return Fail(EBUSY);
+// The mode of the same pixel format nearest in width, as drivers answer S_FMT and TRY_FMT.
+inline int Device::SetFormat(v4l2_format& f, bool tryOnly) {
+    if (node().busy && !tryOnly) return Fail(EBUSY);
     const std::uint32_t fieldAsked = f.fmt.pix.field;
     const Mode* best = nullptr;
     for (const Mode& m : node().modes) {
@@ -204,10 +223,44 @@ inline int Device::SetFormat(v4l2_format& f) {
         if (best == nullptr || distance(m) < distance(*best)) best = &m;
     }
     if (best == nullptr) best = &node().modes.front();
-    current = Pix(*best);
-    if (fieldAsked == V4L2_FIELD_INTERLACED && best->weaves) current.field = fieldAsked;
-    f.fmt.pix = current;
+    v4l2_pix_format pix = Pix(*best);
+    if (fieldAsked == V4L2_FIELD_INTERLACED && best->weaves) pix.field = fieldAsked;
+    if (!tryOnly) current = pix;
+    f.fmt.pix = pix;
     return 0;
+}
+
+// Pixel formats in the order of their first mode, each mode's size, a rate for a mode that has
+// one.
+inline int Device::Enumerate(unsigned long request, void* argument) {
+    if (!node().lists && request != VIDIOC_ENUM_FRAMEINTERVALS) return Fail(ENOTTY);
+    if (request == VIDIOC_ENUM_FMT) {
+        auto& d = *static_cast<v4l2_fmtdesc*>(argument);
+        std::vector<std::uint32_t> formats;
+        for (const Mode& m : node().modes)
+            if (std::find(formats.begin(), formats.end(), m.pixelFormat) == formats.end())
+                formats.push_back(m.pixelFormat);
+        if (d.index >= formats.size()) return Fail(EINVAL);
+        d.pixelformat = formats[d.index];
+        return 0;
+    }
+    if (request == VIDIOC_ENUM_FRAMESIZES) {
+        auto& z = *static_cast<v4l2_frmsizeenum*>(argument);
+        const Mode* m = ModeOf(z.pixel_format, z.index);
+        if (m == nullptr) return Fail(EINVAL);
+        z.type = V4L2_FRMSIZE_TYPE_DISCRETE;
+        z.discrete = {m->width, m->height};
+        return 0;
+    }
+    auto& i = *static_cast<v4l2_frmivalenum*>(argument);
+    for (const Mode& m : node().modes)
+        if (m.pixelFormat == i.pixel_format && m.width == i.width && m.height == i.height &&
+            m.fps != 0 && i.index == 0) {
+            i.type = V4L2_FRMIVAL_TYPE_DISCRETE;
+            i.discrete = {1, m.fps};
+            return 0;
+        }
+    return Fail(EINVAL);
 }
 
 inline int Device::Dequeue(v4l2_buffer& b) {
@@ -244,7 +297,13 @@ inline int Device::Ioctl(int, unsigned long request, void* argument) {
             static_cast<v4l2_format*>(argument)->fmt.pix = current;
             return 0;
         case VIDIOC_S_FMT:
-            return SetFormat(*static_cast<v4l2_format*>(argument));
+            return SetFormat(*static_cast<v4l2_format*>(argument), false);
+        case VIDIOC_TRY_FMT:
+            return SetFormat(*static_cast<v4l2_format*>(argument), true);
+        case VIDIOC_ENUM_FMT:
+        case VIDIOC_ENUM_FRAMESIZES:
+        case VIDIOC_ENUM_FRAMEINTERVALS:
+            return Enumerate(request, argument);
         case VIDIOC_G_PARM:
             static_cast<v4l2_streamparm*>(argument)->parm.capture.capability =
                 V4L2_CAP_TIMEPERFRAME;

@@ -28,8 +28,8 @@ namespace {
 constexpr int kSeconds = 6;
 constexpr int kRate = 44100;
 
-std::vector<unsigned char> Grey(unsigned char luma) {
-    std::vector<unsigned char> bytes(320 * 240 * 2);
+std::vector<unsigned char> Grey(unsigned char luma, std::uint32_t width, std::uint32_t height) {
+    std::vector<unsigned char> bytes(std::size_t{width} * height * 2);
     for (std::size_t i = 0; i < bytes.size(); i += 2) {
         bytes[i] = luma;
         bytes[i + 1] = 128;
@@ -59,8 +59,8 @@ QString RunTool(const QString& program, const QStringList& arguments, int& statu
     return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
 }
 
-// Four seconds of Capture mode from the scripted camera with the sound input `audio`, in a
-// folder of its own; what the user was told and the log's last line are kept.
+// Four seconds of Capture mode from the scripted YUYV camera of `width` x `height` with the sound
+// input `audio`, in a folder of its own; what the user was told and the log's last line are kept.
 struct Recording {
     std::unique_ptr<QTemporaryDir> folder = std::make_unique<QTemporaryDir>();
     QStringList files;
@@ -68,7 +68,8 @@ struct Recording {
     QString lastLogLine;
 };
 
-Recording RecordFromCamera(const std::string& audio, const std::string& alsaConfig) {
+Recording RecordFromCamera(const std::string& audio, const std::string& alsaConfig,
+                           std::uint32_t width = 320, std::uint32_t height = 240) {
     Recording r;
     const QString previous = QDir::currentPath();
     QDir::setCurrent(r.folder->path());
@@ -77,11 +78,11 @@ Recording RecordFromCamera(const std::string& audio, const std::string& alsaConf
                            "Webcam",
                            V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING,
                            0x060103,
-                           {{V4L2_PIX_FMT_YUYV, 320, 240}},
+                           {{V4L2_PIX_FMT_YUYV, width, height}},
                            false};
     fake_v4l2::Device device({camera});
     for (int k = 0; k < kSeconds * 25; ++k)
-        device.frames.push_back({k * 40000, Grey(k % 25 == 0 ? 235 : 90), 0});
+        device.frames.push_back({k * 40000, Grey(k % 25 == 0 ? 235 : 90, width, height), 0});
     // The camera's time is the capture's, as its status tells it; before the capture it shows
     // nothing, so the live picture leaves the script alone.
     HWND window = nullptr;
@@ -125,6 +126,7 @@ Recording RecordFromCamera(const std::string& audio, const std::string& alsaConf
     return r;
 }
 
+// A 640 x 480 camera records the program's 384 x 288, scaled.
 TEST(RealDeviceRecording, CameraAndSoundInputGiveAFileInStep) {
     int status = 0;
     RunTool(QStringLiteral("ffprobe"), {QStringLiteral("-version")}, status);
@@ -136,18 +138,20 @@ TEST(RealDeviceRecording, CameraAndSoundInputGiveAFileInStep) {
         RecordFromCamera("input",
                          "pcm.null { type null }\npcm.input { type file slave.pcm \"null\" file "
                          "\"/dev/null\" infile \"" +
-                             raw + "\" format \"raw\" }\n");
+                             raw + "\" format \"raw\" }\n",
+                         640, 480);
     ASSERT_EQ(r.files.size(), 1);
     EXPECT_TRUE(r.messages.empty());
     const QString file = r.files.front();
-    const QString streams = RunTool(
-        QStringLiteral("ffprobe"),
-        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"),
-         QStringLiteral("-show_entries"), QStringLiteral("stream=codec_type,nb_read_frames"),
-         QStringLiteral("-of"), QStringLiteral("csv=p=0"), file},
-        status);
+    const QString streams =
+        RunTool(QStringLiteral("ffprobe"),
+                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"),
+                 QStringLiteral("-show_entries"),
+                 QStringLiteral("stream=codec_type,width,height,nb_read_frames"),
+                 QStringLiteral("-of"), QStringLiteral("csv=p=0"), file},
+                status);
     EXPECT_EQ(status, 0) << streams.toStdString();
-    EXPECT_TRUE(streams.contains(QStringLiteral("video,100"))) << streams.toStdString();
+    EXPECT_TRUE(streams.contains(QStringLiteral("video,384,288,100"))) << streams.toStdString();
     const QString sync = RunTool(
         QStringLiteral(VISTREL_BINARY_DIR "/tools/vistrel_avsync"),
         {QStringLiteral("--within"), QStringLiteral("-40"), QStringLiteral("40"), file}, status);
