@@ -16,6 +16,7 @@
 #include "platform/capture/testcard.h"
 #include "platform/capture/v4l2_io.h"
 #include "platform/capture/v4l2_modes.h"
+#include "platform/capture/v4l2_setup.h"
 #include "platform/capture/video_convert.h"
 #include "platform/capture/video_scale.h"
 #include "platform/codec/jpeg_coder.h"
@@ -136,10 +137,10 @@ struct Shown {
     std::uint64_t serial = 0;
 };
 
-class V4l2Source : public VideoSource {
+class V4l2Source : public VideoSource, public PictureSetup {
   public:
     V4l2Source(V4l2Io& io, int fd, const DriverDescription& driver)
-        : io_(io), fd_(fd), path_(driver.device), name_(driver.name) {}
+        : io_(io), fd_(fd), driver_(driver), path_(driver.device), name_(driver.name) {}
     ~V4l2Source() override {
         StopStreaming();
         io_.Close(fd_);
@@ -169,12 +170,22 @@ class V4l2Source : public VideoSource {
     // Frames wait in the source's buffers until their grid point, however late the loop is.
     bool missesLateFrames() const override { return false; }
     std::string deviceName() const override { return "\"" + name_ + "\" (" + path_ + ")"; }
+    std::unique_ptr<DeviceSetup> Setup() override {
+        return V4l2DeviceSetup(io_, fd_, driver_, *this);
+    }
 
-    // The device's modes we can read, as listed when first asked.
-    std::vector<NativeMode> modes();
+    // The device's modes we can read, as listed when first asked for the input and standard in
+    // force.
+    std::vector<NativeMode> modes() override;
+    std::optional<NativeMode> modeInUse() const override {
+        return NativeMode{pix_.pixelformat, pix_.width, pix_.height};
+    }
+    std::optional<NativeMode> preferredMode() const override { return preferredMode_; }
     // The mode the user chose in the Format dialog for the pictures the program asks for (none:
     // the program's own choice); a picture asked for already is asked again.
-    [[maybe_unused]] void PreferMode(std::optional<NativeMode> mode);
+    bool PreferMode(const std::optional<NativeMode>& mode) override;
+    bool Reconfigure(const std::function<bool()>& change,
+                     const std::function<void()>& undo) override;
 
   private:
     int Ioctl(unsigned long request, void* argument) {
@@ -201,9 +212,11 @@ class V4l2Source : public VideoSource {
     void ShowFirstHeld();
     void Take(std::uint32_t index, std::uint32_t bytesUsed);
     void Requeue(std::uint32_t index);
+    bool Renegotiate();
 
     V4l2Io& io_;
     int fd_;
+    DriverDescription driver_;
     std::string path_;
     std::string name_;
     v4l2_pix_format pix_{};
@@ -336,9 +349,36 @@ std::vector<NativeMode> V4l2Source::modes() {
     return *modes_;
 }
 
-void V4l2Source::PreferMode(std::optional<NativeMode> mode) {
+bool V4l2Source::PreferMode(const std::optional<NativeMode>& mode) {
     preferredMode_ = mode;
-    if (askedRgb_) UseRgb(format_.biWidth, std::abs(format_.biHeight));
+    return !askedRgb_ || UseRgb(format_.biWidth, std::abs(format_.biHeight));
+}
+
+// Never under a running capture: its frames keep the format they started with.
+bool V4l2Source::Reconfigure(const std::function<bool()>& change,
+                             const std::function<void()>& undo) {
+    if (capturing_) return false;
+    StopStreaming();
+    const bool changed = change();
+    modes_.reset();
+    if (Renegotiate()) return changed;
+    undo();
+    modes_.reset();
+    Renegotiate();
+    return false;
+}
+
+// The picture the program holds, again from what the device gives now: the size it asked for
+// from any mode that can give it, or the native format as it was.
+bool V4l2Source::Renegotiate() {
+    if (askedRgb_) return UseRgb(format_.biWidth, std::abs(format_.biHeight));
+    v4l2_pix_format got{};
+    if (!SetPix(nativePix_.pixelformat, nativePix_.width, nativePix_.height, got) ||
+        NativeMode{got.pixelformat, got.width, got.height} !=
+            NativeMode{nativePix_.pixelformat, nativePix_.width, nativePix_.height})
+        return false;
+    Adopt(got, native_);
+    return true;
 }
 
 bool V4l2Source::StartStreaming() {
@@ -668,8 +708,14 @@ std::unique_ptr<VideoSource> OpenV4l2Source(const DriverDescription& driver) {
     V4l2Io& io = V4l2Calls();
     const int fd = io.Open(driver.device);
     if (fd < 0) return nullptr;
+    // The input and standard decide the format read at open; the controls and the mode come
+    // after it.
+    const DeviceChoices choices = LoadDeviceChoices(driver.identity);
+    ApplyInputAndStandard(io, fd, choices);
     auto source = std::make_unique<V4l2Source>(io, fd, driver);
     if (!source->Open()) return nullptr;
+    ApplyControls(io, fd, choices);
+    source->PreferMode(choices.mode);
     return source;
 }
 

@@ -14,6 +14,8 @@
 #include "platform/capture/device_choices.h"
 #include "platform/capture/device_dialogs.h"
 #include "platform/capture/v4l2_setup.h"
+#include "platform/capture/v4l2_source.h"
+#include "tests/platform/capture/fake_v4l2.h"
 
 namespace platform {
 namespace {
@@ -182,15 +184,17 @@ class DeviceSetupTest : public testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(config_.isValid());
+        previousConfig_ = qgetenv("XDG_CONFIG_HOME");
         qputenv("XDG_CONFIG_HOME", config_.path().toUtf8());
         device_.streaming = true;
         driver_.kind = "v4l2";
         driver_.name = "Grabber";
         driver_.identity = "Grabber # 00A1/b";
     }
-    void TearDown() override { qunsetenv("XDG_CONFIG_HOME"); }
+    void TearDown() override { qputenv("XDG_CONFIG_HOME", previousConfig_); }
 
     QTemporaryDir config_;
+    QByteArray previousConfig_;
     ControlsDevice device_;
     FakePicture picture_{device_};
     DriverDescription driver_;
@@ -311,6 +315,33 @@ TEST_F(DeviceSetupTest, FormatDialogKeepsTheModeChosenOrAutomatic) {
         EXPECT_EQ(kept.has_value(), index != 0);
         EXPECT_EQ(picture_.preferred, kept);
     }
+}
+
+// The mode a user chose feeds the program's picture from the next connection on, and going back
+// to the automatic choice takes effect at once.
+TEST_F(DeviceSetupTest, TheChosenModeFeedsThePictureFromTheNextConnection) {
+    const NativeMode small{V4L2_PIX_FMT_YUYV, 640, 480};
+    const NativeMode large{V4L2_PIX_FMT_YUYV, 1280, 960};
+    fake_v4l2::Device camera({{"/dev/video0",
+                               "Webcam",
+                               V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING,
+                               0x060103,
+                               {{small.pixelFormat, 640, 480}, {large.pixelFormat, 1280, 960}}}});
+    const auto driver = DescribeV4l2Node("/dev/video0");
+    ASSERT_TRUE(driver);
+    DeviceChoices choices;
+    choices.mode = large;
+    ASSERT_TRUE(SaveDeviceChoices(driver->identity, choices));
+
+    const auto source = OpenV4l2Source(*driver);
+    ASSERT_TRUE(source && source->UseRgb(384, 288));
+    EXPECT_EQ(camera.current.width, 1280u);
+    const auto setup = source->Setup();
+    ASSERT_TRUE(setup);
+    EXPECT_EQ(setup->ModeInUse(), large);
+    ASSERT_TRUE(setup->PreferMode(std::nullopt));
+    EXPECT_EQ(camera.current.width, 640u);
+    EXPECT_EQ(source->format().biWidth, 384);
 }
 
 }  // namespace
