@@ -81,7 +81,8 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> SizesInRange(
         if (InRange(w, range.min_width, range.max_width, range.step_width) &&
             InRange(h, range.min_height, range.max_height, range.step_height))
             sizes.emplace_back(w, h);
-    sizes.emplace_back(range.max_width, range.max_height);
+    const std::pair largest{range.max_width, range.max_height};
+    if (std::find(sizes.begin(), sizes.end(), largest) == sizes.end()) sizes.push_back(largest);
     return sizes;
 }
 

@@ -49,6 +49,8 @@ struct Node {
     std::vector<Mode> modes;  // the first is current at open
     bool busy = false;
     bool lists = true;  // answers ENUM_FMT and ENUM_FRAMESIZES; otherwise only TRY_FMT finds modes
+    std::optional<v4l2_frmsize_stepwise> range =
+        std::nullopt;  // the sizes ENUM_FRAMESIZES gives for any format
 };
 
 class Device : public platform::V4l2Io {
@@ -246,6 +248,12 @@ inline int Device::Enumerate(unsigned long request, void* argument) {
     }
     if (request == VIDIOC_ENUM_FRAMESIZES) {
         auto& z = *static_cast<v4l2_frmsizeenum*>(argument);
+        if (node().range) {
+            if (z.index > 0) return Fail(EINVAL);
+            z.type = V4L2_FRMSIZE_TYPE_STEPWISE;
+            z.stepwise = *node().range;
+            return 0;
+        }
         const Mode* m = ModeOf(z.pixel_format, z.index);
         if (m == nullptr) return Fail(EINVAL);
         z.type = V4L2_FRMSIZE_TYPE_DISCRETE;

@@ -76,8 +76,8 @@ TEST(ChooseMode, ThePictureAskedFromTheLeastWorkAtAFullRate) {
     }
 }
 
-// Listed by the device (formats we cannot read left out), or found by trying formats and sizes
-// when it lists none.
+// Listed by the device (formats we cannot read left out; a range of sizes stands for the useful
+// ones in it and its largest), or found by trying formats and sizes when it lists none.
 TEST(ListModes, ListedOrTried) {
     fake_v4l2::Node camera;
     camera.path = "/dev/video0";
@@ -94,6 +94,20 @@ TEST(ListModes, ListedOrTried) {
     EXPECT_EQ(fps[1].fastestFps, 10);
     EXPECT_EQ(fps[2].fastestFps, 0);
 
+    camera.modes = {{kYuyv, 720, 576}};
+    camera.range = v4l2_frmsize_stepwise{16, 1280, 16, 16, 720, 16};
+    fake_v4l2::Device ranged({camera});
+    EXPECT_EQ(platform::ListModes(ranged, ranged.Open("/dev/video0")),
+              (std::vector<NativeMode>{{kYuyv, 384, 288},
+                                       {kYuyv, 320, 240},
+                                       {kYuyv, 640, 480},
+                                       {kYuyv, 720, 576},
+                                       {kYuyv, 720, 480},
+                                       {kYuyv, 768, 576},
+                                       {kYuyv, 1280, 720}}))
+        << "800 x 600 is off the steps";
+
+    camera.range.reset();
     camera.modes = {{kUyvy, 640, 480}, {kUyvy, 320, 240}};
     camera.lists = false;
     fake_v4l2::Device silent({camera});
