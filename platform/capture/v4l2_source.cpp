@@ -211,6 +211,7 @@ class V4l2Source : public VideoSource, public PictureSetup {
     void Release(std::size_t count);
     void ShowFirstHeld();
     void Take(std::uint32_t index, std::uint32_t bytesUsed);
+    void Compress();
     void Requeue(std::uint32_t index);
     bool Renegotiate();
 
@@ -223,8 +224,11 @@ class V4l2Source : public VideoSource, public PictureSetup {
     v4l2_pix_format nativePix_{};
     BITMAPINFOHEADER format_{};
     BITMAPINFOHEADER native_{};
-    // Native pictures to the RGB format in force; none while it is Motion-JPEG.
+    // Native pictures to the RGB format in force, or to the DIB a Motion-JPEG format of another
+    // size than the device's is compressed from; none while frames pass as they come.
     std::unique_ptr<DibPipeline> picture_;
+    std::unique_ptr<JpegCompressor> encoder_;  // set when frames are compressed again
+    std::vector<BYTE> dib_;                    // what they are compressed from
     std::optional<std::vector<NativeMode>> modes_;
     std::optional<NativeMode> preferredMode_;
     bool askedRgb_ = false;  // the format in force is a picture asked for by UseRgb
@@ -300,16 +304,28 @@ bool V4l2Source::AskPix(std::uint32_t pixelFormat, std::uint32_t width, std::uin
 }
 
 // The device gives `pix`; the program receives `format`: Motion-JPEG as it comes, or an RGB
-// picture converted, and scaled, from it.
+// picture converted, and scaled, from it; a Motion-JPEG picture of another size than the
+// device's is decoded, scaled and compressed again.
 void V4l2Source::Adopt(const v4l2_pix_format& pix, const BITMAPINFOHEADER& format) {
     pix_ = pix;
     format_ = format;
     picture_.reset();
-    if (format.biCompression != BI_RGB) return;
+    encoder_.reset();
+    dib_.clear();
+    const int w = format.biWidth;
+    const int h = std::abs(format.biHeight);
+    const bool asTheyCome = format.biCompression != BI_RGB && IsJpeg(pix.pixelformat) &&
+                            NativeMode{pix.pixelformat, pix.width, pix.height} ==
+                                NativeMode{pix.pixelformat, static_cast<std::uint32_t>(w),
+                                           static_cast<std::uint32_t>(h)};
+    if (asTheyCome) return;
     NativePicture native{RawLayoutOf(pix.pixelformat), static_cast<int>(pix.width),
                          static_cast<int>(pix.height), 0};
     if (native.layout) native.stride = StrideOf(*native.layout, pix);
-    picture_ = std::make_unique<DibPipeline>(native, format.biWidth, std::abs(format.biHeight));
+    picture_ = std::make_unique<DibPipeline>(native, w, h);
+    if (format.biCompression == BI_RGB) return;
+    encoder_ = std::make_unique<JpegCompressor>();
+    dib_.assign(std::size_t{DibStride(w)} * static_cast<std::size_t>(h), 0);
 }
 
 // The first mode in ChooseMode's order that the device really sets; pictures of another size
@@ -324,7 +340,10 @@ bool V4l2Source::UseRgb(int width, int height) {
         tried = true;
         if (SetPix(mode->pixelFormat, mode->width, mode->height, got) &&
             NativeMode{got.pixelformat, got.width, got.height} == *mode) {
-            Adopt(got, RgbFormat(width, height));
+            // A Motion-JPEG device keeps its compression at the size asked, as capture cards
+            // do: the program records its frames as they come.
+            Adopt(got, native_.biCompression == BI_RGB ? RgbFormat(width, height)
+                                                       : MjpgFormat(width, height));
             askedRgb_ = true;
             return true;
         }
@@ -387,17 +406,19 @@ bool V4l2Source::StartStreaming() {
         StopStreaming();
         return false;
     }
-    // An RGB format's frames are the DIB of its size; Motion-JPEG ones as long as a buffer.
+    // An RGB format's frames are the DIB of its size; Motion-JPEG ones as long as a buffer, or
+    // as the largest JPEG of their size when compressed here.
     const int w = format_.biWidth;
     const int h = std::abs(format_.biHeight);
     const std::size_t dib = std::size_t{DibStride(w)} * static_cast<std::size_t>(h);
-    std::size_t room = dib;
+    std::size_t room = encoder_ ? JpegBound(w, h) : dib;
     if (!picture_)
         for (const Mapped& m : buffers_) room = std::max(room, m.length);
     out_.assign(room, 0);
-    outBytes_ = picture_ ? dib : 0;
+    outBytes_ = picture_ && !encoder_ ? dib : 0;
     if (picture_) {
-        live_ = QImage(out_.data(), w, h, DibStride(w), QImage::Format_BGR888);
+        BYTE* shown = encoder_ ? dib_.data() : out_.data();
+        live_ = QImage(shown, w, h, DibStride(w), QImage::Format_BGR888);
     } else {
         liveDib_.assign(dib, 0);
         live_ = QImage(liveDib_.data(), w, h, DibStride(w), QImage::Format_BGR888);
@@ -637,11 +658,24 @@ void V4l2Source::Take(std::uint32_t index, std::uint32_t bytesUsed) {
     const std::size_t used = std::min<std::size_t>(bytesUsed, m.length);
     if (picture_) {
         // A picture that cannot be decoded after all leaves what was shown before, or part.
-        picture_->Convert(m.start, used, out_.data());
+        picture_->Convert(m.start, used, encoder_ ? dib_.data() : out_.data());
+        if (encoder_) Compress();
         return;
     }
     outBytes_ = std::min(used, out_.size());
     std::memcpy(out_.data(), m.start, outBytes_);
+}
+
+// Near the quality of the camera's own pictures, in its 4:2:2: a second compression should add
+// little loss. A picture that cannot be compressed leaves the previous one.
+void V4l2Source::Compress() {
+    constexpr int kQuality = 92;
+    const int w = format_.biWidth;
+    const int h = std::abs(format_.biHeight);
+    const std::size_t bytes =
+        encoder_->Compress({dib_.data(), w, h, static_cast<std::ptrdiff_t>(DibStride(w)), 3, true},
+                           JpegChroma::k422, kQuality, out_.data(), out_.size());
+    if (bytes > 0) outBytes_ = bytes;
 }
 
 void V4l2Source::Requeue(std::uint32_t index) {
