@@ -96,6 +96,24 @@ void BM_ScaleToDib(benchmark::State& state) {
     state.counters["fps"] = benchmark::Counter(1, benchmark::Counter::kIsIterationInvariantRate);
 }
 
+// A Motion-JPEG camera's 640 x 480 picture to the Motion-JPEG 384 x 288 it keeps giving the
+// program: decoded, scaled and compressed again, as the V4L2 source does for each frame.
+void BM_RecompressJpeg(benchmark::State& state) {
+    const std::vector<std::uint8_t> source = DevicePicture(-1, 640, 480);
+    platform::DibPipeline pipeline({std::nullopt, 640, 480, 0}, 384, 288);
+    std::vector<std::uint8_t> dib(std::size_t{platform::DibStride(384)} * 288);
+    std::vector<std::uint8_t> jpeg(platform::JpegBound(384, 288));
+    platform::JpegCompressor encoder;
+    for (auto _ : state) {
+        pipeline.Convert(source.data(), source.size(), dib.data());
+        benchmark::DoNotOptimize(encoder.Compress(
+            {dib.data(), 384, 288, static_cast<std::ptrdiff_t>(platform::DibStride(384)), 3, true},
+            platform::JpegChroma::k422, 92, jpeg.data(), jpeg.size()));
+    }
+    state.counters["fps"] = benchmark::Counter(1, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_RecompressJpeg)->Unit(benchmark::kMicrosecond);
+
 // The scaling step alone, by filter (2 bilinear, 3 box): I420 planes (plane 0) or ARGB (1)
 // from w x h to 384 x 288.
 void BM_ScaleFilter(benchmark::State& state) {
