@@ -25,7 +25,8 @@ struct ControlInfo {
     std::int64_t step = 1;
     std::int64_t defaultValue = 0;
     std::int64_t value = 0;
-    bool inactive = false;  // another control decides it now (an automatic mode)
+    bool inactive = false;   // another control decides it now (an automatic mode)
+    bool volatile_ = false;  // the device changes it by itself (a gain under automatic gain)
     std::vector<std::pair<std::int64_t, std::string>> menu;
 };
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <filesystem>
 
@@ -66,6 +67,14 @@ V4l2Io*& Installed() {
 }
 
 }  // namespace
+
+int RetryingIoctl(V4l2Io& io, int fd, unsigned long request, void* argument) {
+    int result;
+    do {
+        result = io.Ioctl(fd, request, argument);
+    } while (result == -1 && errno == EINTR);
+    return result;
+}
 
 V4l2Io& V4l2Calls() {
     static SystemCalls system;

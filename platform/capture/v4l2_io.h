@@ -28,6 +28,9 @@ class V4l2Io {
     virtual std::int64_t NowUs() = 0;
 };
 
+// An ioctl through `io`, made again when a signal interrupted it.
+int RetryingIoctl(V4l2Io& io, int fd, unsigned long request, void* argument);
+
 // The calls in force: the system's, unless a test installed its own.
 V4l2Io& V4l2Calls();
 // Installs `io` (nullptr: the system's again); returns the previous one (nullptr: the system's).

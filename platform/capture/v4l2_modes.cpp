@@ -17,14 +17,6 @@ namespace {
 constexpr std::pair<std::uint32_t, std::uint32_t> kUsefulSizes[] = {
     {384, 288}, {320, 240}, {640, 480}, {720, 576}, {720, 480}, {768, 576}, {800, 600}};
 
-int Ask(V4l2Io& io, int fd, unsigned long request, void* argument) {
-    int result;
-    do {
-        result = io.Ioctl(fd, request, argument);
-    } while (result == -1 && errno == EINTR);
-    return result;
-}
-
 bool Readable(std::uint32_t pixelFormat) {
     return RawLayoutOf(pixelFormat) || pixelFormat == V4L2_PIX_FMT_MJPEG ||
            pixelFormat == V4L2_PIX_FMT_JPEG;
@@ -41,7 +33,7 @@ std::vector<std::uint32_t> ReadableFormats(V4l2Io& io, int fd) {
         v4l2_fmtdesc desc{};
         desc.index = index;
         desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        if (Ask(io, fd, VIDIOC_ENUM_FMT, &desc) != 0) break;
+        if (RetryingIoctl(io, fd, VIDIOC_ENUM_FMT, &desc) != 0) break;
         if (Readable(desc.pixelformat)) formats.push_back(desc.pixelformat);
     }
     if (formats.empty()) formats.assign(std::begin(kTriedFormats), std::end(kTriedFormats));
@@ -59,7 +51,7 @@ double FastestFps(V4l2Io& io, int fd, std::uint32_t pixelFormat, std::uint32_t w
         interval.pixel_format = pixelFormat;
         interval.width = width;
         interval.height = height;
-        if (Ask(io, fd, VIDIOC_ENUM_FRAMEINTERVALS, &interval) != 0) break;
+        if (RetryingIoctl(io, fd, VIDIOC_ENUM_FRAMEINTERVALS, &interval) != 0) break;
         // A range's shortest interval is its minimum.
         const v4l2_fract& f =
             interval.type == V4L2_FRMIVAL_TYPE_DISCRETE ? interval.discrete : interval.stepwise.min;
@@ -93,7 +85,7 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> ListedSizes(V4l2Io& io, int
         v4l2_frmsizeenum size{};
         size.index = index;
         size.pixel_format = pixelFormat;
-        if (Ask(io, fd, VIDIOC_ENUM_FRAMESIZES, &size) != 0) break;
+        if (RetryingIoctl(io, fd, VIDIOC_ENUM_FRAMESIZES, &size) != 0) break;
         if (size.type != V4L2_FRMSIZE_TYPE_DISCRETE) return SizesInRange(size.stepwise);
         sizes.emplace_back(size.discrete.width, size.discrete.height);
     }
@@ -111,7 +103,8 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> TriedSizes(V4l2Io& io, int 
         f.fmt.pix.width = w;
         f.fmt.pix.height = h;
         f.fmt.pix.pixelformat = pixelFormat;
-        if (Ask(io, fd, VIDIOC_TRY_FMT, &f) != 0 || f.fmt.pix.pixelformat != pixelFormat) continue;
+        if (RetryingIoctl(io, fd, VIDIOC_TRY_FMT, &f) != 0 || f.fmt.pix.pixelformat != pixelFormat)
+            continue;
         const std::pair size{f.fmt.pix.width, f.fmt.pix.height};
         if (std::find(sizes.begin(), sizes.end(), size) == sizes.end()) sizes.push_back(size);
     }

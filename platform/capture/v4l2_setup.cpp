@@ -8,14 +8,6 @@
 namespace platform {
 namespace {
 
-int Call(V4l2Io& io, int fd, unsigned long request, void* argument) {
-    int result;
-    do {
-        result = io.Ioctl(fd, request, argument);
-    } while (result == -1 && errno == EINTR);
-    return result;
-}
-
 template <std::size_t N>
 std::string Text(const std::uint8_t (&text)[N]) {
     const char* chars = reinterpret_cast<const char*>(text);
@@ -42,7 +34,7 @@ std::vector<InputEntry> ListInputs(V4l2Io& io, int fd) {
     for (std::uint32_t i = 0; i < 64; ++i) {
         v4l2_input input{};
         input.index = i;
-        if (Call(io, fd, VIDIOC_ENUMINPUT, &input) != 0) break;
+        if (RetryingIoctl(io, fd, VIDIOC_ENUMINPUT, &input) != 0) break;
         inputs.push_back({input.index, Text(input.name)});
     }
     return inputs;
@@ -53,7 +45,7 @@ std::vector<StandardEntry> ListStandards(V4l2Io& io, int fd) {
     for (std::uint32_t i = 0; i < 128; ++i) {
         v4l2_standard standard{};
         standard.index = i;
-        if (Call(io, fd, VIDIOC_ENUMSTD, &standard) != 0) break;
+        if (RetryingIoctl(io, fd, VIDIOC_ENUMSTD, &standard) != 0) break;
         standards.push_back({standard.id, Text(standard.name)});
     }
     return standards;
@@ -61,14 +53,14 @@ std::vector<StandardEntry> ListStandards(V4l2Io& io, int fd) {
 
 int CurrentInput(V4l2Io& io, int fd) {
     int index = 0;
-    return Call(io, fd, VIDIOC_G_INPUT, &index) == 0 ? index : -1;
+    return RetryingIoctl(io, fd, VIDIOC_G_INPUT, &index) == 0 ? index : -1;
 }
 
 // The listed standard the device is set to: the one that is exactly its set, else the first
 // that shares a member with it (a device in "PAL" reports PAL-B|G|H|I|D|K).
 int CurrentStandard(V4l2Io& io, int fd, const std::vector<StandardEntry>& standards) {
     v4l2_std_id now = 0;
-    if (Call(io, fd, VIDIOC_G_STD, &now) != 0 || now == 0) return -1;
+    if (RetryingIoctl(io, fd, VIDIOC_G_STD, &now) != 0 || now == 0) return -1;
     for (std::size_t i = 0; i < standards.size(); ++i)
         if (standards[i].id == now) return static_cast<int>(i);
     for (std::size_t i = 0; i < standards.size(); ++i)
@@ -78,11 +70,11 @@ int CurrentStandard(V4l2Io& io, int fd, const std::vector<StandardEntry>& standa
 
 bool SetInput(V4l2Io& io, int fd, std::uint32_t index) {
     int value = static_cast<int>(index);
-    return Call(io, fd, VIDIOC_S_INPUT, &value) == 0;
+    return RetryingIoctl(io, fd, VIDIOC_S_INPUT, &value) == 0;
 }
 
 bool SetStandard(V4l2Io& io, int fd, v4l2_std_id id) {
-    return Call(io, fd, VIDIOC_S_STD, &id) == 0;
+    return RetryingIoctl(io, fd, VIDIOC_S_STD, &id) == 0;
 }
 
 std::optional<ControlInfo::Kind> KindOf(std::uint32_t type) {
@@ -106,7 +98,7 @@ void AddMenu(V4l2Io& io, int fd, const v4l2_query_ext_ctrl& query, ControlInfo& 
         v4l2_querymenu item{};
         item.id = query.id;
         item.index = static_cast<std::uint32_t>(i);
-        if (Call(io, fd, VIDIOC_QUERYMENU, &item) != 0) continue;
+        if (RetryingIoctl(io, fd, VIDIOC_QUERYMENU, &item) != 0) continue;
         control.menu.emplace_back(i, query.type == V4L2_CTRL_TYPE_MENU
                                          ? Text(item.name)
                                          : std::to_string(static_cast<long long>(item.value)));
@@ -118,11 +110,11 @@ void AddMenu(V4l2Io& io, int fd, const v4l2_query_ext_ctrl& query, ControlInfo& 
 bool NextControl(V4l2Io& io, int fd, std::uint32_t id, v4l2_query_ext_ctrl& query) {
     query = {};
     query.id = id | V4L2_CTRL_FLAG_NEXT_CTRL;
-    if (Call(io, fd, VIDIOC_QUERY_EXT_CTRL, &query) == 0) return true;
+    if (RetryingIoctl(io, fd, VIDIOC_QUERY_EXT_CTRL, &query) == 0) return true;
     if (errno != ENOTTY) return false;
     v4l2_queryctrl old{};
     old.id = id | V4L2_CTRL_FLAG_NEXT_CTRL;
-    if (Call(io, fd, VIDIOC_QUERYCTRL, &old) != 0) return false;
+    if (RetryingIoctl(io, fd, VIDIOC_QUERYCTRL, &old) != 0) return false;
     query.id = old.id;
     query.type = old.type;
     std::memcpy(query.name, old.name, sizeof old.name);
@@ -156,8 +148,9 @@ std::vector<ControlInfo> ListControls(V4l2Io& io, int fd) {
         c.step = std::max<std::int64_t>(1, static_cast<std::int64_t>(query.step));
         c.defaultValue = query.default_value;
         c.inactive = (query.flags & (V4L2_CTRL_FLAG_INACTIVE | V4L2_CTRL_FLAG_GRABBED)) != 0;
+        c.volatile_ = (query.flags & V4L2_CTRL_FLAG_VOLATILE) != 0;
         v4l2_control value{c.id, 0};
-        if (*kind != ControlInfo::Kind::Button && Call(io, fd, VIDIOC_G_CTRL, &value) == 0)
+        if (*kind != ControlInfo::Kind::Button && RetryingIoctl(io, fd, VIDIOC_G_CTRL, &value) == 0)
             c.value = value.value;
         if (*kind == ControlInfo::Kind::Menu) AddMenu(io, fd, query, c);
         controls.push_back(std::move(c));
@@ -167,7 +160,7 @@ std::vector<ControlInfo> ListControls(V4l2Io& io, int fd) {
 
 bool SetControlValue(V4l2Io& io, int fd, std::uint32_t id, std::int64_t value) {
     v4l2_control control{id, static_cast<std::int32_t>(value)};
-    return Call(io, fd, VIDIOC_S_CTRL, &control) == 0;
+    return RetryingIoctl(io, fd, VIDIOC_S_CTRL, &control) == 0;
 }
 
 class V4l2Setup : public DeviceSetup {
@@ -208,7 +201,7 @@ class V4l2Setup : public DeviceSetup {
         if (index == Standard()) return true;
         const v4l2_std_id id = standards[static_cast<std::size_t>(index)].id;
         v4l2_std_id was = 0;
-        Call(io_, fd_, VIDIOC_G_STD, &was);
+        RetryingIoctl(io_, fd_, VIDIOC_G_STD, &was);
         return picture_.Reconfigure([&] { return SetStandard(io_, fd_, id); },
                                     [&] { SetStandard(io_, fd_, was); });
     }
@@ -232,8 +225,9 @@ class V4l2Setup : public DeviceSetup {
     bool Remember() override { return SaveDeviceChoices(driver_.identity, Current()); }
 
   private:
-    // Controls are kept where they differ from the device's defaults: a later driver's new
-    // default is then followed for the others.
+    // Controls are kept where they differ from the device's defaults (a later driver's new
+    // default is then followed for the others), and only those the user sets: not one another
+    // control decides, nor one the device changes by itself.
     DeviceChoices Current() {
         DeviceChoices choices;
         const int input = Input();
@@ -244,7 +238,8 @@ class V4l2Setup : public DeviceSetup {
         const std::vector<std::string> standards = Standards();
         if (standard >= 0) choices.standard = standards[static_cast<std::size_t>(standard)];
         for (const ControlInfo& c : Controls())
-            if (c.kind != ControlInfo::Kind::Button && c.value != c.defaultValue)
+            if (c.kind != ControlInfo::Kind::Button && !c.inactive && !c.volatile_ &&
+                c.value != c.defaultValue)
                 choices.controls[c.id] = c.value;
         choices.soundInput = sound_;
         choices.mode = picture_.preferredMode();

@@ -110,14 +110,6 @@ bool WholeJpeg(const BYTE* bytes, std::size_t size) {
     return bytes[size - 2] == 0xFF && bytes[size - 1] == 0xD9;
 }
 
-int Retrying(V4l2Io& io, int fd, unsigned long request, void* argument) {
-    int result;
-    do {
-        result = io.Ioctl(fd, request, argument);
-    } while (result == -1 && errno == EINTR);
-    return result;
-}
-
 struct Mapped {
     BYTE* start = nullptr;
     std::size_t length = 0;
@@ -189,7 +181,7 @@ class V4l2Source : public VideoSource, public PictureSetup {
 
   private:
     int Ioctl(unsigned long request, void* argument) {
-        return Retrying(io_, fd_, request, argument);
+        return RetryingIoctl(io_, fd_, request, argument);
     }
     bool SetPix(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height,
                 v4l2_pix_format& got);
@@ -210,7 +202,7 @@ class V4l2Source : public VideoSource, public PictureSetup {
     void Choose(std::int64_t target);
     void Release(std::size_t count);
     void ShowFirstHeld();
-    void Take(std::uint32_t index, std::uint32_t bytesUsed);
+    bool Take(std::uint32_t index, std::uint32_t bytesUsed);
     void Compress();
     void Requeue(std::uint32_t index);
     bool Renegotiate();
@@ -240,6 +232,7 @@ class V4l2Source : public VideoSource, public PictureSetup {
     bool capturing_ = false;
     bool lost_ = false;
     std::vector<BYTE> out_;
+    std::vector<BYTE> spare_;  // Motion-JPEG as it comes: the next picture, checked there first
     std::size_t outBytes_ = 0;
     std::vector<BYTE> liveDib_;
     QImage live_;
@@ -415,6 +408,7 @@ bool V4l2Source::StartStreaming() {
     if (!picture_)
         for (const Mapped& m : buffers_) room = std::max(room, m.length);
     out_.assign(room, 0);
+    spare_.assign(picture_ ? 0 : room, 0);
     outBytes_ = picture_ && !encoder_ ? dib : 0;
     if (picture_) {
         BYTE* shown = encoder_ ? dib_.data() : out_.data();
@@ -591,7 +585,7 @@ void V4l2Source::Release(std::size_t count) {
 void V4l2Source::ShowFirstHeld() {
     const Held h = held_.front();
     held_.erase(held_.begin());
-    Take(h.index, h.bytesUsed);
+    if (!Take(h.index, h.bytesUsed) && capturing_ && shown_) ++repeated_;
     Requeue(h.index);
     shown_ = Shown{h.takenUs, h.serial};
 }
@@ -653,17 +647,24 @@ std::int64_t V4l2Source::TakenAt(const v4l2_buffer& buffer, std::int64_t dequeue
     return lastTakenUs_;
 }
 
-void V4l2Source::Take(std::uint32_t index, std::uint32_t bytesUsed) {
+// False when the picture shown before stays. A JPEG passed as it comes is checked once copied:
+// a device may write a held buffer again meanwhile (v4l2loopback does), and a torn picture
+// would make the file undecodable.
+bool V4l2Source::Take(std::uint32_t index, std::uint32_t bytesUsed) {
     const Mapped& m = buffers_[index];
     const std::size_t used = std::min<std::size_t>(bytesUsed, m.length);
     if (picture_) {
         // A picture that cannot be decoded after all leaves what was shown before, or part.
         picture_->Convert(m.start, used, encoder_ ? dib_.data() : out_.data());
         if (encoder_) Compress();
-        return;
+        return true;
     }
-    outBytes_ = std::min(used, out_.size());
-    std::memcpy(out_.data(), m.start, outBytes_);
+    const std::size_t bytes = std::min(used, spare_.size());
+    std::memcpy(spare_.data(), m.start, bytes);
+    if (!WholeJpeg(spare_.data(), bytes) && outBytes_ > 0) return false;
+    out_.swap(spare_);
+    outBytes_ = bytes;
+    return true;
 }
 
 // Near the quality of the camera's own pictures, in its 4:2:2: a second compression should add
@@ -716,7 +717,7 @@ std::optional<DriverDescription> DescribeV4l2Node(const std::string& path) {
     const int fd = io.Open(path);
     if (fd < 0) return std::nullopt;
     v4l2_capability cap{};
-    const bool queried = Retrying(io, fd, VIDIOC_QUERYCAP, &cap) == 0;
+    const bool queried = RetryingIoctl(io, fd, VIDIOC_QUERYCAP, &cap) == 0;
     io.Close(fd);
     const std::uint32_t caps = DeviceCaps(cap);
     if (!queried || (caps & V4L2_CAP_VIDEO_CAPTURE) == 0 || (caps & V4L2_CAP_STREAMING) == 0)
