@@ -63,8 +63,10 @@ SoundInputName FoundOr(const std::vector<SoundInputName>& listed, const std::str
 std::vector<SoundInputName> ListSoundInputs(const std::string& first) {
     const std::vector<SoundInputName> listed = Listed();
     std::vector<SoundInputName> inputs;
-    if (!first.empty()) AddOnce(inputs, FoundOr(listed, first, "Entrée son non listée par ALSA"));
-    AddOnce(inputs, FoundOr(listed, "default", "Entrée son par défaut du système"));
+    const SoundInputName system = FoundOr(listed, "default", "Entrée son par défaut du système");
+    if (!first.empty() && first != system.pcm)
+        AddOnce(inputs, FoundOr(listed, first, first + " (non listée par ALSA)"));
+    AddOnce(inputs, system);
     for (const SoundInputName& input : listed) AddOnce(inputs, input);
     return inputs;
 }
