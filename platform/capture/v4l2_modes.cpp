@@ -4,16 +4,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <tuple>
+#include <utility>
 
 #include "platform/capture/video_convert.h"
 
 namespace platform {
 namespace {
 
-// The program's own sizes, then the pictures webcams and capture cards commonly give, largest
-// last: what a device describing a range of sizes is asked about, and what a device that
-// describes none is tried with.
+// The program's own sizes, then pictures webcams and capture cards commonly give: what a device
+// describing a range of sizes is asked about, and what a device that describes none is tried
+// with.
 constexpr std::pair<std::uint32_t, std::uint32_t> kUsefulSizes[] = {
     {384, 288}, {320, 240}, {640, 480}, {720, 576}, {720, 480}, {768, 576}, {800, 600}};
 
@@ -29,14 +31,15 @@ constexpr std::uint32_t kTriedFormats[] = {V4L2_PIX_FMT_YUYV,  V4L2_PIX_FMT_UYVY
 
 std::vector<std::uint32_t> ReadableFormats(V4l2Io& io, int fd) {
     std::vector<std::uint32_t> formats;
-    for (std::uint32_t index = 0;; ++index) {
+    std::uint32_t index = 0;
+    for (;; ++index) {
         v4l2_fmtdesc desc{};
         desc.index = index;
         desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         if (RetryingIoctl(io, fd, VIDIOC_ENUM_FMT, &desc) != 0) break;
         if (Readable(desc.pixelformat)) formats.push_back(desc.pixelformat);
     }
-    if (formats.empty()) formats.assign(std::begin(kTriedFormats), std::end(kTriedFormats));
+    if (index == 0) formats.assign(std::begin(kTriedFormats), std::end(kTriedFormats));
     return formats;
 }
 
