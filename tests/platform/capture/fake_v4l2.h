@@ -7,6 +7,7 @@
 #include <linux/videodev2.h>
 #include <poll.h>
 #include <sys/mman.h>
+#include <turbojpeg.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -22,6 +23,19 @@
 #include "platform/capture/v4l2_source.h"
 
 namespace fake_v4l2 {
+
+// A camera's JPEG of an RGB picture (libjpeg-turbo's subsampling TJSAMP_*, quality 1-100).
+inline std::vector<unsigned char> Jpeg(const std::vector<unsigned char>& rgb, int width, int height,
+                                       int sampling, int quality) {
+    tjhandle h = tjInitCompress();
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    tjCompress2(h, rgb.data(), width, 0, height, TJPF_RGB, &out, &size, sampling, quality, 0);
+    std::vector<unsigned char> bytes(out, out + size);
+    tjFree(out);
+    tjDestroy(h);
+    return bytes;
+}
 
 struct Mode {
     std::uint32_t pixelFormat;

@@ -87,15 +87,8 @@ std::vector<unsigned char> Yuyv(std::uint32_t width, std::uint32_t height) {
 }
 
 std::vector<unsigned char> Jpeg(int width, int height) {
-    std::vector<unsigned char> rgb(static_cast<std::size_t>(width * height * 3), 90);
-    tjhandle h = tjInitCompress();
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    tjCompress2(h, rgb.data(), width, 0, height, TJPF_RGB, &out, &size, TJSAMP_420, 80, 0);
-    std::vector<unsigned char> bytes(out, out + size);
-    tjFree(out);
-    tjDestroy(h);
-    return bytes;
+    const std::vector<unsigned char> rgb(static_cast<std::size_t>(width * height * 3), 90);
+    return fake_v4l2::Jpeg(rgb, width, height, TJSAMP_420, 80);
 }
 
 Node Camera(std::string path, std::vector<Mode> modes) {

@@ -133,17 +133,6 @@ std::array<unsigned char, 3> Yuv(const Rgb& c) {
             clamp(128 + 0.439 * c[0] - 0.368 * c[1] - 0.071 * c[2])};
 }
 
-std::vector<unsigned char> Jpeg(const std::vector<unsigned char>& rgb, int width, int height) {
-    tjhandle h = tjInitCompress();
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    tjCompress2(h, rgb.data(), width, 0, height, TJPF_RGB, &out, &size, TJSAMP_422, 90, 0);
-    std::vector<unsigned char> bytes(out, out + size);
-    tjFree(out);
-    tjDestroy(h);
-    return bytes;
-}
-
 // A JPEG of width x height as a bottom-up 24-bit DIB; empty when it is not one.
 std::vector<unsigned char> Decoded(const std::vector<unsigned char>& jpeg, int width, int height) {
     tjhandle h = tjInitDecompress();
@@ -184,7 +173,7 @@ std::vector<unsigned char> Pattern(std::uint32_t pixelFormat, std::uint32_t w, s
                         static_cast<unsigned char>(c[pixelFormat == kBgr ? 2 - k : k]);
             }
         }
-    if (pixelFormat == kMjpg) return Jpeg(bytes, int(w), int(h));
+    if (pixelFormat == kMjpg) return fake_v4l2::Jpeg(bytes, int(w), int(h), TJSAMP_422, 90);
     return bytes;
 }
 
