@@ -16,16 +16,11 @@ QString GroupOf(const std::string& identity) {
     return QString::fromLatin1(QByteArray::fromStdString(identity).toHex());
 }
 
-QString FourCCText(std::uint32_t code) {
-    QString text;
-    for (int shift = 0; shift < 32; shift += 8)
-        text += QChar(static_cast<char16_t>((code >> shift) & 0xFF));
-    return text;
-}
-
 std::optional<std::uint32_t> FourCCOf(const QString& text) {
-    const QByteArray bytes = text.toLatin1();
-    if (bytes.size() != 4) return std::nullopt;
+    // Written without its trailing spaces ("Y8" for "Y8  ").
+    QByteArray bytes = text.toLatin1();
+    if (bytes.isEmpty() || bytes.size() > 4) return std::nullopt;
+    while (bytes.size() < 4) bytes += ' ';
     std::uint32_t code = 0;
     for (int i = 0; i < 4; ++i)
         code |= std::uint32_t{static_cast<unsigned char>(bytes[i])} << (8 * i);
@@ -99,7 +94,7 @@ bool SaveDeviceChoices(const std::string& identity, const DeviceChoices& choices
     if (choices.mode)
         store.setValue(
             "mode",
-            FourCCText(choices.mode->pixelFormat) +
+            QString::fromStdString(FourCCText(choices.mode->pixelFormat)) +
                 QStringLiteral(" %1x%2").arg(choices.mode->width).arg(choices.mode->height));
     for (const auto& [id, value] : choices.controls)
         store.setValue(QStringLiteral("controls/%1").arg(id, 8, 16, QLatin1Char('0')),

@@ -18,13 +18,6 @@
 namespace platform {
 namespace {
 
-QString FourCCText(std::uint32_t code) {
-    QString text;
-    for (int shift = 0; shift < 32; shift += 8)
-        text += QChar(static_cast<char16_t>((code >> shift) & 0xFF));
-    return text.trimmed();
-}
-
 QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
@@ -108,8 +101,9 @@ QWidget* ControlWidget(const ControlInfo& c, DeviceSetup& setup, QWidget* parent
 }
 
 QString FormatText(const BITMAPINFOHEADER& f) {
-    const QString kind =
-        f.biCompression == BI_RGB ? QStringLiteral("RGB24") : FourCCText(f.biCompression);
+    const QString kind = f.biCompression == BI_RGB
+                             ? QStringLiteral("RGB24")
+                             : QString::fromStdString(FourCCText(f.biCompression));
     return QStringLiteral("%1 %2 × %3").arg(kind).arg(f.biWidth).arg(f.biHeight);
 }
 
@@ -128,7 +122,7 @@ QString Listed(const std::vector<std::string>& names, int index) {
 
 QString ModeText(const NativeMode& mode) {
     QString text = QStringLiteral("%1 %2 × %3")
-                       .arg(FourCCText(mode.pixelFormat))
+                       .arg(QString::fromStdString(FourCCText(mode.pixelFormat)))
                        .arg(mode.width)
                        .arg(mode.height);
     if (mode.fastestFps > 0)

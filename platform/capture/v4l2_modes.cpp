@@ -130,6 +130,14 @@ bool Qualifies(const NativeMode& m, std::uint32_t width, std::uint32_t height) {
 
 }  // namespace
 
+std::string FourCCText(std::uint32_t pixelFormat) {
+    std::string text;
+    for (int shift = 0; shift < 32; shift += 8)
+        text += static_cast<char>((pixelFormat >> shift) & 0xFF);
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
 std::vector<NativeMode> ListModes(V4l2Io& io, int fd) {
     std::vector<NativeMode> modes;
     for (const std::uint32_t format : ReadableFormats(io, fd)) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/capture/v4l2_io.h"
@@ -21,6 +22,9 @@ struct NativeMode {
         return pixelFormat == other.pixelFormat && width == other.width && height == other.height;
     }
 };
+
+// A pixel format's four characters ("YUYV", "MJPG"), trailing spaces left out.
+std::string FourCCText(std::uint32_t pixelFormat);
 
 // The device's modes in the formats we can read, in the device's order.
 std::vector<NativeMode> ListModes(V4l2Io& io, int fd);
