@@ -209,11 +209,24 @@ void TForm1::ReleaseCaptureWindow() {
     DisconnectDriver(DriverIndex);
 }
 
+// Quitting during a capture ends it as "Stop" does, so its file is finished and its log
+// written, and the window closes once it is over.
 void TForm1::Button11Click() {
+    if (Capturing) {
+        EndOnSignal();
+        return;
+    }
     close();
 }
 
+// The window manager's close during a capture is a quit too; the program's own closes (a run
+// mode's end in the status handler) go through.
 void TForm1::closeEvent(QCloseEvent* event) {
+    if (Capturing && event->spontaneous()) {
+        event->ignore();
+        EndOnSignal();
+        return;
+    }
     FormCloseQuery();
     event->accept();
 }

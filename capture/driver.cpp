@@ -116,7 +116,9 @@ void TForm1::DropCaptureWindow(HWND window) {
 }
 
 // The old card's decompressor goes with it, whatever the new one turns out to deliver.
+// A driver change during a capture would take the capture's own driver away from it.
 void TForm1::ComboBox1Change() {
+    if (Capturing) return;
     if (Edit2->text() == QLatin1String("MJPG")) ReleaseDecompressor();
     if (CaptureWindow != nullptr) DisconnectDriver(DriverIndex);
     DriverIndex = SelectedDriverIndex();

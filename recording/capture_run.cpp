@@ -4,9 +4,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
+#include <QPushButton>
 #include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
+#include <vector>
 
 #include "app/form1.h"
 #include "platform/locale_clock.h"
@@ -81,15 +84,33 @@ std::optional<std::int32_t> WholeNumber(QStringView text) {
     return static_cast<std::int32_t>(value);
 }
 
+// While a capture runs the window keeps handling events, so that "Stop" and "Quitter" work: what
+// would change the driver, its formats, the options or start a second capture is disabled until
+// it ends. Only what was enabled is, and is given back.
+std::vector<QPointer<QWidget>> DisableDuringCapture(TForm1& form) {
+    std::vector<QPointer<QWidget>> disabled;
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             form.Button1, form.Button2, form.Button3, form.Button4, form.Button5, form.Button6,
+             form.Button7, form.Button8, form.ComboBox1, form.Panel5}) {
+        if (w == nullptr || !w->isEnabled()) continue;
+        w->setEnabled(false);
+        disabled.emplace_back(w);
+    }
+    return disabled;
+}
+
 // The capture runs inside the sequence request; the status handler may close the window in it.
 // A window still open when a capture ended on the system's request closes now, as it closes
 // every other way, once the file is complete and the log saved.
 void RunSequence(TForm1& form) {
     const QPointer<TForm1> alive(&form);
     form.Capturing = true;
+    const std::vector<QPointer<QWidget>> disabled = DisableDuringCapture(form);
     form.StartSequence();
     if (!alive) return;
     form.Capturing = false;
+    for (const QPointer<QWidget>& w : disabled)
+        if (w) w->setEnabled(true);
     if (form.CloseAfterCapture && form.isVisible()) form.close();
 }
 

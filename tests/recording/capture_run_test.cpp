@@ -265,29 +265,53 @@ TEST_F(CaptureRun, CaptureButtonInsideARunningCaptureChangesNothing) {
     EXPECT_EQ(Sequences(), 2u) << "a finished capture lets the next one start";
 }
 
-// A signal used to kill the program mid-capture: file unfinished, no log. Now it ends a capture
-// as the abort key does and the window closes once the capture is over; without one it closes.
-TEST_F(CaptureRun, SystemRequestToEndStopsTheCaptureThenClosesTheWindow) {
-    for (const bool capturing : {true, false}) {
-        SCOPED_TRACE(capturing);
-        TForm1& form = run.Create();
-        form.show();
-        run.capture.Clear();
-        if (!capturing) {
-            form.EndOnSignal();
-        } else {
-            DuringSequence([&] {
-                form.EndOnSignal();
-                EXPECT_EQ(run.capture.Sent(WM_CAP_STOP).size(), 1u);
-                EXPECT_TRUE(form.isVisible()) << "not closed while the capture ends";
-            });
-            form.StartCapture();
-            platform::SetMessageHook(previousHook_);
+// A signal, or "Quitter", used to end the program mid-capture: file unfinished, no log. Now they
+// end a capture as the abort key does and the window closes once the capture is over; without
+// one it closes.
+TEST_F(CaptureRun, SystemRequestOrQuitterStopsTheCaptureThenClosesTheWindow) {
+    for (const bool capturing : {true, false})
+        for (const bool quitter : {false, true}) {
+            SCOPED_TRACE(testing::Message() << capturing << quitter);
+            TForm1& form = run.Create();
+            form.show();
+            run.capture.Clear();
+            const auto end = [&] { quitter ? form.Button11->click() : form.EndOnSignal(); };
+            if (!capturing) {
+                end();
+            } else {
+                DuringSequence([&] {
+                    end();
+                    EXPECT_EQ(run.capture.Sent(WM_CAP_STOP).size(), 1u);
+                    EXPECT_TRUE(form.isVisible()) << "not closed while the capture ends";
+                });
+                form.StartCapture();
+                platform::SetMessageHook(previousHook_);
+            }
+            EXPECT_EQ(run.capture.Sent(WM_CAP_STOP).size(), capturing ? 1u : 0u);
+            EXPECT_FALSE(form.isVisible());
+            EXPECT_EQ(form.CaptureWindow, nullptr) << "the normal close ran";
         }
-        EXPECT_EQ(run.capture.Sent(WM_CAP_STOP).size(), capturing ? 1u : 0u);
-        EXPECT_FALSE(form.isVisible());
-        EXPECT_EQ(form.CaptureWindow, nullptr) << "the normal close ran";
-    }
+}
+
+// During a capture only "Stop" and "Quitter" act: the rest is disabled, then given back as it was.
+TEST_F(CaptureRun, OnlyStopAndQuitterActDuringACapture) {
+    TForm1& form = run.Create();
+    form.Button3->setEnabled(false);
+    run.capture.Clear();
+    const std::vector<QWidget*> inert{form.Button1, form.Button2,   form.Button4,
+                                      form.Button5, form.Button6,   form.Button7,
+                                      form.Button8, form.ComboBox1, form.Panel5};
+    DuringSequence([&] {
+        for (QWidget* w : inert) EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
+        EXPECT_TRUE(form.Button9->isEnabled());
+        EXPECT_TRUE(form.Button11->isEnabled());
+        // Disabling the driver list while it has the focus ends its edit: no driver change.
+        form.ComboBox1Change();
+        EXPECT_TRUE(run.capture.Sent(WM_CAP_DRIVER_DISCONNECT).empty());
+    });
+    form.StartCapture();
+    for (QWidget* w : inert) EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
+    EXPECT_FALSE(form.Button3->isEnabled()) << "what was disabled before stays so";
 }
 
 TEST_F(CaptureRun, StopButtonSendsStopToTheCaptureWindowOnly) {
