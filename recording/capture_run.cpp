@@ -51,7 +51,7 @@ bool Forbidden(QChar c) {
 // program builds it: a name cut short or holding a forbidden character would record under a name
 // nobody chose, over whatever file has it, so the start is refused instead.
 bool FileNamesFit(const TForm1& form) {
-    const QString last = FileName(form.ComboBox5->currentText(), form.CaptureStamp, kLastFileIndex);
+    const QString last = FileName(form.CaptureDestination, form.CaptureStamp, kLastFileIndex);
     if (std::any_of(last.cbegin(), last.cend(), Forbidden)) {
         platform::ShowMessage(kForbiddenCharacter);
         return false;
@@ -140,6 +140,8 @@ void TForm1::StartCapture() {
     ResetFileNames();
     ListBox1->clear();
     CaptureStamp = platform::ShortDateNow() + u'_' + platform::LongTimeNow();
+    // Taken once: a roll-over names its file from what was checked here, whatever is typed since.
+    CaptureDestination = ComboBox5->currentText();
     if (!FileNamesFit(*this)) return;
     BuildFilePath();
     DeleteFileIfPresent(QStringLiteral("CapLog.txt"));
@@ -162,7 +164,7 @@ void TForm1::EndOnSignal() {
 // A name too long for CurrentFilePath leaves it empty rather than cut: opening the empty name
 // fails and says so. StartCapture refuses such captures, so only a direct call meets this.
 void TForm1::BuildFilePath() {
-    const QString name = FileName(ComboBox5->currentText(), CaptureStamp, FileIndex);
+    const QString name = FileName(CaptureDestination, CaptureStamp, FileIndex);
     const QByteArray bytes = name.toUtf8();
     const qsizetype length = bytes.size() <= kPathCapacity ? bytes.size() : 0;
     std::copy_n(bytes.constData(), length, CurrentFilePath.begin());

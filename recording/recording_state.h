@@ -42,6 +42,7 @@ struct RecordingState {
     std::uint16_t SyncPeriod = 0;       // frames between two looks at the drift
     std::uint16_t FrameLimit = 0;       // Edit1's number, read as a capture starts
     QString CaptureStamp;               // the capture's date and time in its files' names
+    QString CaptureDestination;  // ComboBox5's text as the capture started: every file's folder
     std::array<char, 256> CurrentFilePath{};  // the present file's name, zero-terminated
     // Set by a roll-over while the full file, still open, waits for the next frame to replace
     // it: it takes the sound that comes meanwhile but is not rolled over again.

@@ -84,7 +84,7 @@ TEST(BuildFilePath, ReplacesSlashesAndEveryColonButTheDrives) {
     TForm1& form = run.Create();
     for (const auto& c : cases) {
         form.CurrentFilePath.fill('Z');  // a longer name left behind must not show through
-        form.ComboBox5->setEditText(QString::fromUtf8(c.destination));
+        form.CaptureDestination = QString::fromUtf8(c.destination);
         form.CaptureStamp = QString::fromUtf8(c.stamp);
         form.FileIndex = c.index;
         form.BuildFilePath();
@@ -109,7 +109,7 @@ TEST(BuildFilePath, NameLongerThanTheBufferIsRefusedNotCut) {
     TForm1& form = run.Create();
     for (const auto& c : cases) {
         form.CurrentFilePath.fill('Z');
-        form.ComboBox5->setEditText(c.destination);
+        form.CaptureDestination = c.destination;
         form.CaptureStamp = stamp;
         form.FileIndex = 0;
         form.BuildFilePath();

@@ -293,7 +293,8 @@ TEST_F(CaptureRun, SystemRequestOrQuitterStopsTheCaptureThenClosesTheWindow) {
         }
 }
 
-// During a capture only "Stop" and "Quitter" act: the rest is disabled, then given back as it was.
+// During a capture only "Stop" and "Quitter" act: the rest is disabled, then given back as it
+// was, and what the capture started with holds.
 TEST_F(CaptureRun, OnlyStopAndQuitterActDuringACapture) {
     TForm1& form = run.Create();
     form.Button3->setEnabled(false);
@@ -301,8 +302,14 @@ TEST_F(CaptureRun, OnlyStopAndQuitterActDuringACapture) {
     const std::vector<QWidget*> inert{form.Button1, form.Button2,   form.Button4,
                                       form.Button5, form.Button6,   form.Button7,
                                       form.Button8, form.ComboBox1, form.Panel5};
+    form.ComboBox5->setEditText(QStringLiteral("C:\\"));
     DuringSequence([&] {
         for (QWidget* w : inert) EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
+        // A roll-over names its file from the destination the capture started with.
+        form.ComboBox5->setEditText(QStringLiteral("D:\\typed since\\"));
+        form.FileIndex = 1;
+        form.BuildFilePath();
+        EXPECT_EQ(PathOf(form).substr(0, 7), "C:\\VST_");
         EXPECT_TRUE(form.Button9->isEnabled());
         EXPECT_TRUE(form.Button11->isEnabled());
         // Disabling the driver list while it has the focus ends its edit: no driver change.
