@@ -239,6 +239,12 @@ void TForm1::FormActivate() {
         Timer2->start();
         return;
     }
+    // TV mode only shows the card's picture, and a failed start-up made nothing to show it
+    // with: once its message is acknowledged it ends as the run without a compressor does.
+    if (StartupFailed && RunMode == QLatin1String("TV")) {
+        Timer2->start();
+        return;
+    }
     DriverIndex = 0;
     AudioChannels = 2;
     AudioRate = 44100;

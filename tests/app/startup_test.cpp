@@ -326,6 +326,28 @@ TEST(StartUp, NoCompressorEndsTheRunASecondAfterShowing) {
     EXPECT_EQ(run.boxes.texts.size(), 1u);
 }
 
+// TV mode with no driver or a refused format used to sit idle or crash at its first frame (the
+// picture is drawn with objects a failed start-up never made): it ends a second after showing.
+TEST(StartUp, FailedTVModeEndsASecondAfterShowing) {
+    const FailureCase cases[] = {
+        {"no driver", {}, true, {kConnectMessage, kNoDriverMessage}, true},
+        {"format refused", {0}, false, {kFormatMessage}, false},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        FormUnderTest run(c.drivers);
+        run.capture.accepts = [&c](const BITMAPINFOHEADER&) { return c.acceptsFormat; };
+        TForm1& form = run.Create(QStringLiteral("TV"));
+        EXPECT_EQ(run.boxes.texts, c.boxes);
+        form.show();
+        EXPECT_FALSE(form.Timer1->isActive()) << "no capture is started";
+        EXPECT_TRUE(form.Timer2->isActive());
+        form.Timer2Timer();
+        EXPECT_FALSE(form.isVisible());
+        EXPECT_FALSE(std::filesystem::exists(run.SettingsFile()));
+    }
+}
+
 // Capture mode: switched at creation, given back at the close; TV mode and a desktop that
 // already has either target dimension are never switched.
 TEST(StartUp, OnlyCaptureModeSwitchesAndRestoresTheScreen) {
