@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,17 @@ class V4l2Io {
     // brings its own time.
     virtual std::int64_t NowUs() = 0;
 };
+
+// A V4L2 record's fixed-size text field (a name, a bus), up to its first zero.
+template <std::size_t N>
+std::string FixedText(const std::uint8_t (&text)[N]) {
+    const char* chars = reinterpret_cast<const char*>(text);
+    return std::string(chars, strnlen(chars, N));
+}
+template <std::size_t N>
+std::string FixedText(const char (&text)[N]) {
+    return std::string(text, strnlen(text, N));
+}
 
 // An ioctl through `io`, made again when a signal interrupted it.
 int RetryingIoctl(V4l2Io& io, int fd, unsigned long request, void* argument);

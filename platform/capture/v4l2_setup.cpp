@@ -8,17 +8,6 @@
 namespace platform {
 namespace {
 
-template <std::size_t N>
-std::string Text(const std::uint8_t (&text)[N]) {
-    const char* chars = reinterpret_cast<const char*>(text);
-    return std::string(chars, strnlen(chars, N));
-}
-
-template <std::size_t N>
-std::string Text(const char (&text)[N]) {
-    return std::string(text, strnlen(text, N));
-}
-
 struct InputEntry {
     std::uint32_t index;
     std::string name;
@@ -35,7 +24,7 @@ std::vector<InputEntry> ListInputs(V4l2Io& io, int fd) {
         v4l2_input input{};
         input.index = i;
         if (RetryingIoctl(io, fd, VIDIOC_ENUMINPUT, &input) != 0) break;
-        inputs.push_back({input.index, Text(input.name)});
+        inputs.push_back({input.index, FixedText(input.name)});
     }
     return inputs;
 }
@@ -46,7 +35,7 @@ std::vector<StandardEntry> ListStandards(V4l2Io& io, int fd) {
         v4l2_standard standard{};
         standard.index = i;
         if (RetryingIoctl(io, fd, VIDIOC_ENUMSTD, &standard) != 0) break;
-        standards.push_back({standard.id, Text(standard.name)});
+        standards.push_back({standard.id, FixedText(standard.name)});
     }
     return standards;
 }
@@ -100,7 +89,7 @@ void AddMenu(V4l2Io& io, int fd, const v4l2_query_ext_ctrl& query, ControlInfo& 
         item.index = static_cast<std::uint32_t>(i);
         if (RetryingIoctl(io, fd, VIDIOC_QUERYMENU, &item) != 0) continue;
         control.menu.emplace_back(i, query.type == V4L2_CTRL_TYPE_MENU
-                                         ? Text(item.name)
+                                         ? FixedText(item.name)
                                          : std::to_string(static_cast<long long>(item.value)));
     }
 }
@@ -135,13 +124,13 @@ std::vector<ControlInfo> ListControls(V4l2Io& io, int fd) {
     v4l2_query_ext_ctrl query{};
     for (std::uint32_t id = 0; controls.size() < 256 && NextControl(io, fd, id, query);
          id = query.id) {
-        if (query.type == V4L2_CTRL_TYPE_CTRL_CLASS) group = Text(query.name);
+        if (query.type == V4L2_CTRL_TYPE_CTRL_CLASS) group = FixedText(query.name);
         const auto kind = KindOf(query.type);
         if (!kind || (query.flags & kHidden) != 0) continue;
         ControlInfo c;
         c.id = query.id;
         c.kind = *kind;
-        c.name = Text(query.name);
+        c.name = FixedText(query.name);
         c.group = group;
         c.minimum = query.minimum;
         c.maximum = query.maximum;

@@ -86,12 +86,6 @@ std::string VersionText(std::uint32_t version) {
            std::to_string(version & 0xFF);
 }
 
-template <std::size_t N>
-std::string FixedText(const std::uint8_t (&text)[N]) {
-    const char* chars = reinterpret_cast<const char*>(text);
-    return std::string(chars, strnlen(chars, N));
-}
-
 std::string CardName(const v4l2_capability& cap) {
     return FixedText(cap.card);
 }
