@@ -154,6 +154,9 @@ class TForm1 : public QWidget, public RecordingState {
     std::uint16_t AudioRate = 44100;
 
     void ApplyCaptureParameters();
+    // The frame period and sound byte rate the capture window will capture with, into the
+    // recording state.
+    void TakeCaptureRates();
     void SetAudioFormat(std::int16_t channels, std::uint16_t rate);
     void ComboBox2Change();
     void ComboBox3Change();
@@ -193,6 +196,8 @@ class TForm1 : public QWidget, public RecordingState {
     void OpenAviOutput(const char* path, const BYTE* format, std::uint16_t formatSize);
     void CloseAviOutput();
     void WriteVideoFrame(const VIDEOHDR& frame);
+    // The frame written again up to `copies` times; how many were.
+    std::uint32_t RepeatVideoFrame(const VIDEOHDR& frame, std::uint32_t copies);
     void WriteAudioBuffer(const WAVEHDR& buffer);
     void ReportError(const QString& text);
     void ReportWriteFailure();

@@ -129,6 +129,17 @@ void TForm1::ApplyCaptureParameters() {
     ApplyAudioFormat(CaptureWindow, ComboBox3->currentText(), ComboBox2->currentText());
 }
 
+void TForm1::TakeCaptureRates() {
+    FramePeriodUs = 0;
+    SoundBytesPerSecond = 0;
+    if (CaptureWindow == nullptr) return;
+    CAPTUREPARMS setup{};
+    SendMessageA(CaptureWindow, WM_CAP_GET_SEQUENCE_SETUP, kSetupSize,
+                 reinterpret_cast<LPARAM>(&setup));
+    FramePeriodUs = setup.dwRequestMicroSecPerFrame;
+    SoundBytesPerSecond = ReadAudioFormat(CaptureWindow).nAvgBytesPerSec;
+}
+
 void TForm1::SetAudioFormat(std::int16_t channels, std::uint16_t rate) {
     if (CaptureWindow == nullptr) return;
     WAVEFORMATEX format = ReadAudioFormat(CaptureWindow);

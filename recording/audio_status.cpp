@@ -12,9 +12,6 @@
 
 namespace {
 
-// FileBytes div 1024 at which a file is full: 2,099,200,000 bytes, under the AVI 1.0 limit with
-// room left for the headers and the index.
-constexpr std::uint32_t kFullFileKiB = 2'050'000;
 static_assert(std::uint64_t{kFullFileKiB} * 1024 < platform::kAviMaxFileBytes,
               "a file rolls over before it reaches the AVI 1.0 limit");
 constexpr std::size_t kClearedPathBytes = 255;
@@ -44,6 +41,9 @@ void RollOver(TForm1& form) {
 // act on. Once a file is full, the buffers that come before the next frame still go into it
 // and are measured, but that file is not rolled over a second time.
 void RecordAudioBuffer(TForm1& form, const WAVEHDR& buffer) {
+    // Counted whether kept or not: the sound's clock, against which each file's first frame is
+    // placed.
+    form.CaptureSoundBytes += buffer.dwBytesRecorded;
     if (form.WriteFailed.Met || (!form.FileOpen && !form.FullFileWaiting)) return;
     form.WriteAudioBuffer(buffer);
     MeasureDrift(form, buffer.dwBytesRecorded);

@@ -342,6 +342,18 @@ void TForm1::WriteVideoFrame(const VIDEOHDR& frame) {
     InsertPending = false;
 }
 
+// The copies stop where the file is full: the roll-over's new file is placed against the sound
+// on its own.
+std::uint32_t TForm1::RepeatVideoFrame(const VIDEOHDR& frame, std::uint32_t copies) {
+    std::uint32_t written = 0;
+    while (written < copies && FileBytes / 1024 < kFullFileKiB) {
+        AppendFrame(*this, frame);
+        if (WriteFailed.Met) break;
+        ++written;
+    }
+    return written;
+}
+
 // Positions and counts are in whole 4-byte samples; a buffer's odd bytes past its last whole
 // sample are left out, since the service refuses a write that ends inside a sample.
 void TForm1::WriteAudioBuffer(const WAVEHDR& buffer) {

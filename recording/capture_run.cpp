@@ -142,6 +142,7 @@ void TForm1::StartCapture() {
     CaptureStamp = platform::ShortDateNow() + u'_' + platform::LongTimeNow();
     // Taken once: a roll-over names its file from what was checked here, whatever is typed since.
     CaptureDestination = ComboBox5->currentText();
+    TakeCaptureRates();
     if (!FileNamesFit(*this)) return;
     BuildFilePath();
     DeleteFileIfPresent(QStringLiteral("CapLog.txt"));

@@ -18,6 +18,8 @@ void RecordingState::ResetForCapture() {
     InsertPending = false;
     SyncPeriod = kFirstSyncPeriod;
     Drift = 0;
+    CaptureSoundBytes = 0;
+    LastFrameTimeMs.reset();
     WriteFailed = {};
 }
 

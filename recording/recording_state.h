@@ -6,7 +6,12 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+
+// FileBytes div 1024 at which a file is full: 2,099,200,000 bytes, under the AVI 1.0 limit with
+// room left for the headers and the index.
+constexpr std::uint32_t kFullFileKiB = 2'050'000;
 
 struct RecordingState {
     // A write the disk refused (full, past a size limit, failing) ends the capture as the abort
@@ -43,7 +48,13 @@ struct RecordingState {
     std::uint16_t FrameLimit = 0;       // Edit1's number, read as a capture starts
     QString CaptureStamp;               // the capture's date and time in its files' names
     QString CaptureDestination;  // ComboBox5's text as the capture started: every file's folder
-    std::array<char, 256> CurrentFilePath{};  // the present file's name, zero-terminated
+    // The capture service's set-up as the capture started: its frame period and its sound's
+    // bytes a second (0 when unknown), for the picture to keep the sound's time.
+    std::uint32_t FramePeriodUs = 0;
+    std::uint32_t SoundBytesPerSecond = 0;
+    std::uint64_t CaptureSoundBytes = 0;           // sound delivered since the capture began
+    std::optional<std::uint32_t> LastFrameTimeMs;  // when the previous frame was captured
+    std::array<char, 256> CurrentFilePath{};       // the present file's name, zero-terminated
     // Set by a roll-over while the full file, still open, waits for the next frame to replace
     // it: it takes the sound that comes meanwhile but is not rolled over again.
     bool FullFileWaiting = false;

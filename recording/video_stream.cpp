@@ -50,11 +50,40 @@ void CheckDrift(TForm1& form) {
     }
 }
 
+// Frames the card could not deliver while the program was held (a modal box, a stopped process,
+// a slow disk) are missing from the picture, not from the sound: the frame after them stands in
+// for each, so that the picture keeps the sound's time instead of running ahead of it.
+std::uint32_t FramesMissedBefore(const TForm1& form, const VIDEOHDR& frame) {
+    if (!form.LastFrameTimeMs || form.FramePeriodUs == 0) return 0;
+    const auto gapMs = static_cast<std::int32_t>(frame.dwTimeCaptured - *form.LastFrameTimeMs);
+    const std::int64_t periods =
+        (std::int64_t{gapMs} * 1000 + form.FramePeriodUs / 2) / form.FramePeriodUs;
+    return periods > 1 ? static_cast<std::uint32_t>(periods - 1) : 0;
+}
+
+// A new file's sound starts where its predecessor's ended, a little before the frame that opens
+// it: that frame stands in for each whole file frame (rounded) by which the sound leads it, so
+// that every file starts in step as the first one does.
+std::uint32_t FramesSoundLeadsBy(const TForm1& form, const VIDEOHDR& frame) {
+    if (form.SoundBytesPerSecond == 0) return 0;
+    const auto soundMs =
+        static_cast<std::int64_t>(form.CaptureSoundBytes * 1000 / form.SoundBytesPerSecond);
+    const std::int64_t leadMs = std::int64_t{frame.dwTimeCaptured} - soundMs;
+    return leadMs >= kFrameMs / 2 ? static_cast<std::uint32_t>((leadMs + kFrameMs / 2) / kFrameMs)
+                                  : 0;
+}
+
 void RecordFrame(TForm1& form, const VIDEOHDR& frame) {
     if (form.WriteFailed.Met) return;
-    if (!form.FileOpen) OpenNextFile(form, frame);
+    std::uint32_t missing = FramesMissedBefore(form, frame);
+    if (!form.FileOpen) {
+        OpenNextFile(form, frame);
+        missing = FramesSoundLeadsBy(form, frame);
+    }
+    form.LastFrameTimeMs = frame.dwTimeCaptured;
     CheckDrift(form);
     form.WriteVideoFrame(frame);
+    form.InsertCount += form.RepeatVideoFrame(frame, missing);
 }
 
 }  // namespace

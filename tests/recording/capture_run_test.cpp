@@ -13,9 +13,11 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
 #include <clocale>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -101,7 +103,13 @@ TEST_F(CaptureRun, ResetsTheRunNamesTheFirstFileAndStartsTheSequenceLast) {
     EXPECT_TRUE(logGoneDuringCapture);
     EXPECT_FALSE(form.Capturing);
     EXPECT_FALSE(form.Panel6->isHidden());
-    const std::vector<fakes::SentMessage>& sent = run.capture.messages;
+    // What is only read (the rates the capture will run at) is left out.
+    std::vector<fakes::SentMessage> sent;
+    std::copy_if(run.capture.messages.begin(), run.capture.messages.end(), std::back_inserter(sent),
+                 [](const fakes::SentMessage& m) {
+                     return m.message != WM_CAP_GET_SEQUENCE_SETUP &&
+                            m.message != WM_CAP_GET_AUDIOFORMAT;
+                 });
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[0].message, WM_CAP_SET_OVERLAY);
     EXPECT_EQ(sent[0].wParam, 0u);

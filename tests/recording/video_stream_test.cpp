@@ -7,6 +7,7 @@
 #include <QPixmap>
 #include <QRegularExpression>
 #include <functional>
+#include <vector>
 
 #include "platform/display.h"
 #include "platform/machine.h"
@@ -180,6 +181,60 @@ TEST(VideoStream, ANewFileStartsInStepWhateverDriftTheFullFileLeft) {
         rec.Frames(3);
         EXPECT_EQ(rec.form.FileVideoFrames, 3) << "no frame dropped or doubled";
         EXPECT_EQ(rec.form.Drift, 0);
+    }
+}
+
+// Frames the card missed while the program was held come back as copies of the frame after
+// them, counted as insertions; a late frame within half a period is no missed one.
+TEST(VideoStream, FramesMissedWhileTheProgramWasHeldAreMadeUp) {
+    struct Case {
+        std::uint32_t periodUs;
+        std::vector<DWORD> times;
+        std::int32_t frames;
+    };
+    const Case cases[] = {
+        {40'000, {0, 40, 80}, 3},       {40'000, {0, 40, 200}, 6},  // 120 and 160 missed
+        {40'000, {0, 40, 99}, 3},       {40'000, {0, 40, 100}, 4},
+        {33'333, {0, 33, 67, 167}, 6},  {0, {0, 40, 200}, 3},  // the period unknown: no repair
+        {40'000, {0, 4000, 4040}, 102},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.periodUs);
+        SCOPED_TRACE(c.times.back());
+        Recording rec;
+        rec.StartCapture();
+        rec.form.FramePeriodUs = c.periodUs;
+        for (const DWORD t : c.times) rec.Frame(t);
+        EXPECT_EQ(rec.form.FileVideoFrames, c.frames);
+        EXPECT_EQ(rec.form.InsertCount, static_cast<std::uint32_t>(c.frames) - c.times.size());
+        EXPECT_EQ(rec.form.CaptureFrames, static_cast<std::uint32_t>(c.frames));
+    }
+}
+
+// The frame that opens a new file comes up to a period after the sound the file starts with:
+// it is written once more for each whole 40 ms (rounded) that the sound leads it by.
+TEST(VideoStream, ANewFileStartsWithItsSound) {
+    struct Case {
+        DWORD soundMs;
+        DWORD frameMs;
+        std::int32_t frames;
+    };
+    const Case cases[] = {{1000, 1000, 1}, {1000, 1019, 1}, {1000, 1020, 2},
+                          {1000, 1040, 2}, {1000, 1100, 4}, {1000, 980, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.frameMs);
+        Recording rec;
+        rec.StartCapture();
+        rec.form.SoundBytesPerSecond = 176'400;
+        rec.Frame(0);
+        rec.Frame(40);
+        rec.form.FileBytes = recording_test::kFullFileBytes;
+        rec.Audio(4);
+        rec.form.CaptureSoundBytes = std::uint64_t{c.soundMs} * 176'400 / 1000;
+        rec.form.LastFrameTimeMs.reset();  // only the sound places the new file
+        rec.Frame(c.frameMs);
+        EXPECT_EQ(rec.form.FileVideoFrames, c.frames);
+        EXPECT_EQ(rec.form.InsertCount, static_cast<std::uint32_t>(c.frames - 1));
     }
 }
 
