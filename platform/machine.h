@@ -51,8 +51,19 @@ struct DriveDescription {
     std::string folder;
 };
 
+// One hold of the program's thread during a capture, as a user or the machine may cause: a
+// modal box left open, or a write to a slow disk. `atMs` counts from the capture's start (a
+// write: from the run's first write).
+struct ScriptedStall {
+    enum class Kind { Message, Write };
+    Kind kind = Kind::Message;
+    long atMs = 0;
+    long forMs = 0;
+};
+
 struct ScriptedUser {
     bool virtualClock = false;
+    std::optional<ScriptedStall> stall;
     std::optional<long> escapeAfterMs;
     std::optional<long> escapeAfterFrames;
     bool messagesToStderr = false;

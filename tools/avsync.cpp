@@ -4,7 +4,11 @@
 // sample rate. The offset of each event is flash minus beep: positive when the picture comes
 // after the sound.
 //
-//   vistrel_avsync [--plot OUT.png] [--within MIN_MS MAX_MS] FILE.avi...
+//   vistrel_avsync [--plot OUT.png] [--within MIN_MS MAX_MS] [--except FROM_S TO_S] FILE.avi...
+//
+// --except leaves out of the verdict the events of each file whose flash lies between those
+// seconds: across a stall of the program, the frame that stands in for the ones missed may be
+// the flash itself, shown early by the length of the gap.
 //
 // Exit status: 0; 1 when an event lies outside --within or a file has no event; 2 when a file
 // cannot be read or the command line is wrong.
@@ -442,6 +446,7 @@ class Plot {
 struct Options {
     std::string plot;
     std::optional<std::pair<double, double>> within;
+    std::optional<std::pair<double, double>> except;
     std::vector<std::string> files;
 };
 
@@ -453,6 +458,9 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
             options.plot = argv[++i];
         } else if (arg == "--within" && i + 2 < argc) {
             options.within = std::pair{std::atof(argv[i + 1]), std::atof(argv[i + 2])};
+            i += 2;
+        } else if (arg == "--except" && i + 2 < argc) {
+            options.except = std::pair{std::atof(argv[i + 1]), std::atof(argv[i + 2])};
             i += 2;
         } else if (arg.starts_with("--")) {
             return std::nullopt;
@@ -473,9 +481,13 @@ int Verdict(const std::vector<Measurement>& files, const Options& options) {
             status = 1;
         }
         if (!options.within) continue;
-        const auto outside = std::count_if(m.offsetsMs.begin(), m.offsetsMs.end(), [&](double o) {
-            return o < options.within->first || o > options.within->second;
-        });
+        std::ptrdiff_t outside = 0;
+        for (std::size_t i = 0; i < m.offsetsMs.size(); ++i) {
+            const double at = m.eventTimes[i], o = m.offsetsMs[i];
+            if (options.except && at >= options.except->first && at <= options.except->second)
+                continue;
+            if (o < options.within->first || o > options.within->second) ++outside;
+        }
         if (outside > 0) {
             std::printf("%s: %td events outside %+.0f ... %+.0f ms\n", m.name.c_str(), outside,
                         options.within->first, options.within->second);
@@ -511,9 +523,9 @@ int Run(const Options& options) {
 int main(int argc, char** argv) {
     const std::optional<Options> options = ParseArguments(argc, argv);
     if (!options) {
-        std::fprintf(
-            stderr,
-            "usage: vistrel_avsync [--plot OUT.png] [--within MIN_MS MAX_MS] FILE.avi...\n");
+        std::fprintf(stderr,
+                     "usage: vistrel_avsync [--plot OUT.png] [--within MIN_MS MAX_MS] "
+                     "[--except FROM_S TO_S] FILE.avi...\n");
         return 2;
     }
     // Text in the plot needs the font database of a GUI application; no screen is needed.

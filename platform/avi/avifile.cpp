@@ -1,14 +1,18 @@
 #include "platform/avifile.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/avi/avi_writer.h"
 #include "platform/compman.h"
 #include "platform/files.h"
+#include "platform/machine.h"
 
 namespace platform {
 namespace {
@@ -317,11 +321,30 @@ HRESULT AVIStreamSetFormat(PAVISTREAM stream, LONG position, LPVOID format, LONG
     return object->SetFormat(format, formatSize);
 }
 
+namespace {
+
+// The scripted slow disk: the first write made `atMs` or more after the run's first write takes
+// `forMs` longer.
+void HoldScriptedWrite() {
+    static std::optional<std::chrono::steady_clock::time_point> first;
+    static bool held = false;
+    const std::optional<platform::ScriptedStall>& stall = platform::Machine().user.stall;
+    if (held || !stall || stall->kind != platform::ScriptedStall::Kind::Write) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!first) first = now;
+    if (now - *first < std::chrono::milliseconds(stall->atMs)) return;
+    held = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(stall->forMs));
+}
+
+}  // namespace
+
 HRESULT AVIStreamWrite(PAVISTREAM stream, LONG, LONG samples, LPVOID data, LONG bytes, DWORD flags,
                        LONG* samplesWritten, LONG* bytesWritten) {
     LONG addedSamples = 0;
     LONG addedBytes = 0;
     HRESULT result = AVIERR_BADHANDLE;
+    HoldScriptedWrite();
     if (StreamObject* object = FindStream(stream)) {
         result = samples < 0 || bytes < 0
                      ? AVIERR_BADPARAM

@@ -2,8 +2,10 @@
 
 #include <QCoreApplication>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -104,6 +106,15 @@ class AbortWatcher : public QObject {
     SequenceControl& control_;
 };
 
+// The scripted user's box left open: it holds the thread in its own event loop for that long, as
+// any modal box does, and the capture meanwhile misses what a card would miss.
+void HoldModalBox(long forMs) {
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Vistrel"),
+                    QStringLiteral("Boîte laissée ouverte par l'utilisateur scripté"));
+    QTimer::singleShot(static_cast<int>(forMs), &box, &QDialog::accept);
+    box.exec();
+}
+
 // One capture, from the begin status to the end status. Whatever a callback does to the
 // window, the capture only reaches it again through window_, which empties when it is gone.
 class Sequence {
@@ -131,6 +142,7 @@ class Sequence {
     void Finish();
     void TellDeviceCounts() const;
     void TellSoundLoss(const SoundLoss& sound) const;
+    void ScheduleScriptedBox();
 
     QPointer<CaptureWindow> window_;
     HWND handle_;
@@ -156,6 +168,7 @@ class Sequence {
     std::uint64_t framesDropped_ = 0;
     VIDEOHDR frameHeader_{};
     WAVEHDR waveHeader_{};
+    QTimer boxTimer_;
 };
 
 Sequence::Sequence(CaptureWindow& window)
@@ -201,6 +214,7 @@ void Sequence::Run() {
             status(handle_, IDS_CAP_BEGIN, kBeginText);
         Recheck();
         clock_.Start();
+        ScheduleScriptedBox();
         Loop();
         DeliverPendingAudio();
     }
@@ -302,6 +316,15 @@ void Sequence::DeliverPendingAudio() {
         Recheck();
     }
     Report();
+}
+
+void Sequence::ScheduleScriptedBox() {
+    const std::optional<ScriptedStall>& stall = user_.stall;
+    if (!stall || stall->kind != ScriptedStall::Kind::Message || clock_.isVirtual()) return;
+    boxTimer_.setSingleShot(true);
+    QObject::connect(&boxTimer_, &QTimer::timeout,
+                     [length = stall->forMs] { HoldModalBox(length); });
+    boxTimer_.start(static_cast<int>(stall->atMs));
 }
 
 void Sequence::CheckScriptedFrames() {

@@ -378,7 +378,8 @@ class Parser {
         static const Handlers user{{"clock", &Parser::UserClock},
                                    {"escape_after_ms", &Parser::UserEscapeAfterMs},
                                    {"escape_after_frames", &Parser::UserEscapeAfterFrames},
-                                   {"messages", &Parser::UserMessages}};
+                                   {"messages", &Parser::UserMessages},
+                                   {"stall", &Parser::UserStall}};
         if (where_ == Where::Driver) return driver;
         return where_ == Where::Display ? display : user;
     }
@@ -575,6 +576,20 @@ class Parser {
         if (word != "dialog" && word != "stderr")
             return Bad(e, "is not dialog or stderr", toStderr ? "stderr" : "dialog");
         toStderr = word == "stderr";
+    }
+
+    void UserStall(const Entry& e) {
+        const std::vector<std::string> words = Words(e.value);
+        const char* why = "is not message|write AT_MS FOR_MS";
+        if (words.size() != 3) return Bad(e, why, "no stall");
+        const std::string kind = Lower(words[0]);
+        const auto at = ParseNumber<long>(words[1]);
+        const auto length = ParseNumber<long>(words[2]);
+        if ((kind != "message" && kind != "write") || !at || !length || *at < 0 || *length < 0)
+            return Bad(e, why, "no stall");
+        machine_.user.stall = ScriptedStall{
+            kind == "write" ? ScriptedStall::Kind::Write : ScriptedStall::Kind::Message, *at,
+            *length};
     }
 
     // A [driverN] section may come before or after [drivers]; it counts only for an installed

@@ -98,6 +98,7 @@ clock = virtual
 escape_after_ms = 10000
 escape_after_frames = 250
 messages = stderr
+stall = Write 3000 500
 )");
     EXPECT_EQ(m.path, "/m.ini");
     ASSERT_TRUE(m.drivers[0] && m.drivers[2]);
@@ -133,6 +134,9 @@ messages = stderr
     EXPECT_TRUE(m.user.virtualClock);
     EXPECT_EQ(m.user.escapeAfterMs, 10000);
     EXPECT_EQ(m.user.escapeAfterFrames, 250);
+    ASSERT_TRUE(m.user.stall);
+    EXPECT_EQ(m.user.stall->kind, ScriptedStall::Kind::Write);
+    EXPECT_EQ(std::make_pair(m.user.stall->atMs, m.user.stall->forMs), std::make_pair(3000L, 500L));
     EXPECT_TRUE(m.user.messagesToStderr);
 }
 
@@ -213,6 +217,10 @@ TEST(MachineParse, WarningsNameTheFileTheLineAndTheKeptValue) {
          Warning(2, "key \"clock\": \"fast\" is not real or virtual; using real")},
         {"[user]\nmessages = popup\n",
          Warning(2, "key \"messages\": \"popup\" is not dialog or stderr; using dialog")},
+        {"[user]\nstall = message 3000\n",
+         Warning(2,
+                 "key \"stall\": \"message 3000\" is not message|write AT_MS FOR_MS; using no "
+                 "stall")},
         {"[drivers]\n0 = webcam\n", Warning(2,
                                             "key \"0\": \"webcam\" is not a driver (testcard or "
                                             "v4l2:/dev/videoN); using no driver at index 0")},
