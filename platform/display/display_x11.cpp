@@ -13,6 +13,8 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 
+#include "platform/display/x11_error_trap.h"
+
 namespace platform::display {
 namespace {
 
@@ -28,43 +30,6 @@ struct FreeCrtc {
 using Resources = std::unique_ptr<XRRScreenResources, FreeResources>;
 using OutputInfo = std::unique_ptr<XRROutputInfo, FreeOutput>;
 using CrtcInfo = std::unique_ptr<XRRCrtcInfo, FreeCrtc>;
-
-Display* trappedDisplay = nullptr;
-int lastXError = 0;
-
-// Only our own connection's errors are ours; another Xlib connection in the process (Qt may
-// keep one) is not failed or reported through us.
-int RecordXError(Display* display, XErrorEvent* event) {
-    if (display == trappedDisplay) lastXError = event->error_code;
-    return 0;
-}
-
-// Xlib's default handler ends the process on any protocol error; a mode the server refuses, or
-// an output that vanished between two requests, must only fail the call in progress.
-class ErrorTrap {
-  public:
-    explicit ErrorTrap(Display* display)
-        : display_(display), previous_(XSetErrorHandler(RecordXError)) {
-        trappedDisplay = display_;
-        XSync(display_, False);
-        lastXError = 0;
-    }
-    ~ErrorTrap() {
-        XSync(display_, False);
-        XSetErrorHandler(previous_);
-    }
-    ErrorTrap(const ErrorTrap&) = delete;
-    ErrorTrap& operator=(const ErrorTrap&) = delete;
-
-    bool Failed() {
-        XSync(display_, False);
-        return lastXError != 0;
-    }
-
-  private:
-    Display* display_;
-    XErrorHandler previous_;
-};
 
 // Other clients must not see the screen between its resize and the CRTC change.
 class ServerGrab {
