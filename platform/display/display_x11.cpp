@@ -1,6 +1,7 @@
 // The real X screen: RandR answers mode tests from the modes of the primary (or first connected)
-// output and drives that output's CRTC; the cursor is the X pointer. Everything goes through a
-// connection of our own, so the answers never wait for Qt to have read its events.
+// output and drives that output's CRTC; the cursor is the X pointer; windows are activated as
+// x11_foreground.h says. Everything goes through a connection of our own, so the answers never
+// wait for Qt to have read its events.
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -14,6 +15,7 @@
 #include <X11/extensions/Xrandr.h>
 
 #include "platform/display/x11_error_trap.h"
+#include "platform/display/x11_foreground.h"
 
 namespace platform::display {
 namespace {
@@ -165,6 +167,10 @@ class X11Display final : public Backend {
 
     bool IsToolkitScreen() const override { return true; }
 
+    bool Activate(unsigned long window, unsigned long active) override {
+        return foreground_.Activate(window, active);
+    }
+
   private:
     struct Start {
         CrtcSetting setting;
@@ -267,6 +273,7 @@ class X11Display final : public Backend {
     double mmPerPixelX_ = 0.25;
     double mmPerPixelY_ = 0.25;
     std::optional<Start> start_;  // the mode before our first change
+    X11Foreground foreground_{display_};
 };
 
 }  // namespace
