@@ -1,5 +1,5 @@
 // Display settings: the desktop size, mode changes (tested, then applied and stored), the cursor,
-// and how a top-level window is shown.
+// and how a top-level window is shown and brought to the front.
 #pragma once
 
 #include "platform/windef.h"
@@ -79,3 +79,13 @@ constexpr int SW_RESTORE = 9;
 // window stays on screen, since nothing could bring it back); SW_SHOWNORMAL and SW_RESTORE show
 // it at its normal size. Other commands change nothing. Returns TRUE when it was visible before.
 BOOL ShowWindow(HWND window, int command);
+
+// Brings the top-level window holding `window` to the front with the keyboard focus, even when
+// another program has taken the focus since this one last heard from the display. On X11 the
+// request carries a timestamp taken from the server at that moment and goes to the window
+// manager (_NET_ACTIVE_WINDOW) where one runs that supports it, else straight to the server,
+// which raises the window and focuses it. Where no X screen is used (offscreen, or the described
+// display) the toolkit's own activation is asked. FALSE, changing nothing, for a handle that is
+// 0, unknown or gone, or whose window is not shown; TRUE once asked: a window manager may
+// still decline.
+BOOL SetForegroundWindow(HWND window);

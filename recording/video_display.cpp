@@ -18,6 +18,7 @@
 #include "platform/display.h"
 #include "platform/drawdib.h"
 #include "platform/locale_clock.h"
+#include "platform/window_handles.h"
 #include "recording/handlers.h"
 #include "recording/overlay_glyphs.h"
 #include "recording/video_display.h"
@@ -269,6 +270,8 @@ void TForm1::CloseDisplayObjects() {
     FrameBitmap = QImage();
 }
 
+// Each blink takes the keyboard back, so that Escape, which ends the capture, reaches the tile
+// at most a blink after another program took it.
 void BlinkTimeTile(TForm1& form) {
     if (form.FileVideoFrames % kTileBlinkFrames != 0) return;
     QPalette palette = form.Panel7->palette();
@@ -276,7 +279,7 @@ void BlinkTimeTile(TForm1& form) {
     palette.setColor(QPalette::Window, red ? QColor(Qt::green) : QColor(Qt::red));
     form.Panel7->setPalette(palette);
     form.Panel7->repaint();
-    form.activateWindow();
+    SetForegroundWindow(platform::HandleOf(&form));
     form.setFocus();
 }
 

@@ -1,5 +1,6 @@
 // The display service: checks the caller's DEVMODEA, then hands a plain size to the backend the
-// machine description chooses (the real X screen, or the described one).
+// machine description chooses (the real X screen, or the described one); the cursor and window
+// activation go to the same backend.
 #include "platform/display.h"
 
 #include <QCoreApplication>
@@ -7,6 +8,8 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QThread>
+#include <QWidget>
+#include <QWindow>
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
@@ -14,6 +17,7 @@
 
 #include "platform/display/display_backend.h"
 #include "platform/machine.h"
+#include "platform/window_handles.h"
 
 namespace platform {
 namespace {
@@ -162,6 +166,23 @@ BOOL GetCursorPos(POINT* point) {
 
 BOOL SetCursorPos(int x, int y) {
     return platform::Display().SetCursor(x, y) ? TRUE : FALSE;
+}
+
+// Qt's own request is stamped with the last event it read, and is ignored after another
+// client's focus change: on its X screen our backend asks instead, and Qt learns of the change
+// from the focus events that follow, as after any other client's.
+BOOL SetForegroundWindow(HWND window) {
+    QWidget* widget = platform::WidgetOf(window);
+    QWidget* top = widget != nullptr ? widget->window() : nullptr;
+    if (top == nullptr || !top->isVisible()) return FALSE;
+    if (platform::ToolkitOnX11()) {
+        const QWindow* focus = QGuiApplication::focusWindow();
+        if (platform::Display().Activate(top->winId(), focus != nullptr ? focus->winId() : 0)) {
+            return TRUE;
+        }
+    }
+    top->activateWindow();
+    return TRUE;
 }
 
 namespace platform::display {

@@ -34,6 +34,10 @@ class Backend {
     virtual bool SetCursor(int x, int y) = 0;
     // Whether the toolkit watches this display too, so that its screens must follow a change.
     virtual bool IsToolkitScreen() const = 0;
+    // Brings the top-level X window `window` to the front with the keyboard focus; `active` is
+    // the requester's window that has the focus now, or 0. False where this backend cannot (no
+    // X screen), so that the toolkit is asked instead.
+    virtual bool Activate(unsigned long window, unsigned long active) = 0;
 };
 
 std::unique_ptr<Backend> MakeMachineBackend(const DisplayDescription& description);

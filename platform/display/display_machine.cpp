@@ -60,6 +60,8 @@ class MachineDisplay final : public Backend {
 
     bool IsToolkitScreen() const override { return false; }
 
+    bool Activate(unsigned long, unsigned long) override { return false; }
+
   private:
     // A smaller desktop pulls the cursor in with it, as a real screen does.
     void Resize(FrameSize size) {

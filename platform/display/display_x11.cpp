@@ -1,6 +1,7 @@
 // The real X screen: RandR answers mode tests from the modes of the primary (or first connected)
-// output and drives that output's CRTC; the cursor is the X pointer. Everything goes through a
-// connection of our own, so the answers never wait for Qt to have read its events.
+// output and drives that output's CRTC; the cursor is the X pointer; windows are activated as
+// x11_foreground.h says. Everything goes through a connection of our own, so the answers never
+// wait for Qt to have read its events.
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -12,6 +13,9 @@
 // Xlib's macros (None, Status, Bool...) must not reach the headers above.
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
+
+#include "platform/display/x11_error_trap.h"
+#include "platform/display/x11_foreground.h"
 
 namespace platform::display {
 namespace {
@@ -28,43 +32,6 @@ struct FreeCrtc {
 using Resources = std::unique_ptr<XRRScreenResources, FreeResources>;
 using OutputInfo = std::unique_ptr<XRROutputInfo, FreeOutput>;
 using CrtcInfo = std::unique_ptr<XRRCrtcInfo, FreeCrtc>;
-
-Display* trappedDisplay = nullptr;
-int lastXError = 0;
-
-// Only our own connection's errors are ours; another Xlib connection in the process (Qt may
-// keep one) is not failed or reported through us.
-int RecordXError(Display* display, XErrorEvent* event) {
-    if (display == trappedDisplay) lastXError = event->error_code;
-    return 0;
-}
-
-// Xlib's default handler ends the process on any protocol error; a mode the server refuses, or
-// an output that vanished between two requests, must only fail the call in progress.
-class ErrorTrap {
-  public:
-    explicit ErrorTrap(Display* display)
-        : display_(display), previous_(XSetErrorHandler(RecordXError)) {
-        trappedDisplay = display_;
-        XSync(display_, False);
-        lastXError = 0;
-    }
-    ~ErrorTrap() {
-        XSync(display_, False);
-        XSetErrorHandler(previous_);
-    }
-    ErrorTrap(const ErrorTrap&) = delete;
-    ErrorTrap& operator=(const ErrorTrap&) = delete;
-
-    bool Failed() {
-        XSync(display_, False);
-        return lastXError != 0;
-    }
-
-  private:
-    Display* display_;
-    XErrorHandler previous_;
-};
 
 // Other clients must not see the screen between its resize and the CRTC change.
 class ServerGrab {
@@ -200,6 +167,10 @@ class X11Display final : public Backend {
 
     bool IsToolkitScreen() const override { return true; }
 
+    bool Activate(unsigned long window, unsigned long active) override {
+        return foreground_.Activate(window, active);
+    }
+
   private:
     struct Start {
         CrtcSetting setting;
@@ -302,6 +273,7 @@ class X11Display final : public Backend {
     double mmPerPixelX_ = 0.25;
     double mmPerPixelY_ = 0.25;
     std::optional<Start> start_;  // the mode before our first change
+    X11Foreground foreground_{display_};
 };
 
 }  // namespace

@@ -3,8 +3,12 @@
 // developer's own screen included, these tests skip rather than change a real display.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QWidget>
+#include <QWindow>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +18,7 @@
 #include "platform/display.h"
 #include "platform/display/display_backend.h"
 #include "platform/machine.h"
+#include "platform/window_handles.h"
 #include "tests/platform/display/print_frame_size.h"
 
 namespace {
@@ -152,6 +157,39 @@ TEST_F(XScreen, TheCursorIsTheXPointer) {
     SetCursorPos(INT_MAX, INT_MIN);  // must not wrap round in the 16-bit protocol
     EXPECT_EQ(Cursor().x, 1023);
     EXPECT_EQ(Cursor().y, 0);
+}
+
+// The X window that has the focus, as another client sees it.
+WId FocusedWindow() {
+    return std::stoul("0" + Shell("xdotool getwindowfocus -f 2>/dev/null"));
+}
+
+bool Exposed(QWidget& widget) {
+    const QDeadlineTimer deadline(5000);
+    while (!widget.windowHandle()->isExposed() && !deadline.hasExpired()) {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return widget.windowHandle()->isExposed();
+}
+
+// Another client's focus change is newer than any event Qt has read, so a request stamped with
+// Qt's last event time would be ignored by the server: each must work the first time.
+TEST_F(XScreen, SetForegroundWindowTakesTheFocusBackFromAnotherClientAtOnce) {
+    QWidget window, other;
+    window.setGeometry(100, 100, 200, 100);
+    other.setGeometry(400, 100, 200, 100);
+    window.show();
+    other.show();
+    ASSERT_TRUE(Exposed(window) && Exposed(other));
+    const HWND handle = platform::HandleOf(new QWidget(&window));
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        Shell("xdotool windowfocus --sync " + std::to_string(other.winId()));
+        ASSERT_EQ(FocusedWindow(), other.winId());
+        EXPECT_EQ(SetForegroundWindow(handle), TRUE);
+        EXPECT_EQ(FocusedWindow(), window.winId());
+        QApplication::processEvents();
+    }
 }
 
 TEST_F(XScreen, TheCursorParksOnTheSwitchedDesktop) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QWidget>
 
 #include "platform/display.h"
@@ -19,6 +20,27 @@ TEST(ShowWindow, MinimisesTheTopLevelWindowOfAHandleAndShowsItAgain) {
     EXPECT_TRUE(window.isMinimized());
     ShowWindow(platform::HandleOf(&window), SW_RESTORE);
     EXPECT_FALSE(window.isMinimized());
+}
+
+// With no X screen (offscreen here) the toolkit's own activation is what there is.
+TEST(SetForegroundWindow, ActivatesTheTopLevelWindowOfAShownHandleOnly) {
+    EXPECT_EQ(SetForegroundWindow(nullptr), FALSE);
+    QWidget window, other;
+    auto* child = new QWidget(&window);
+    EXPECT_EQ(SetForegroundWindow(platform::HandleOf(child)), FALSE) << "not shown";
+    window.show();
+    other.show();
+    other.activateWindow();
+    QApplication::processEvents();
+    ASSERT_EQ(QApplication::activeWindow(), &other);
+
+    EXPECT_EQ(SetForegroundWindow(platform::HandleOf(child)), TRUE);
+    QApplication::processEvents();
+    EXPECT_EQ(QApplication::activeWindow(), &window);
+
+    const HWND gone = platform::HandleOf(new QWidget);
+    delete platform::WidgetOf(gone);
+    EXPECT_EQ(SetForegroundWindow(gone), FALSE);
 }
 
 }  // namespace
