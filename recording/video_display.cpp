@@ -114,8 +114,9 @@ void ShowImage1Picture(TForm1& form) {
 // Just beyond the bottom-right corner of the desktop as it is now, out of the picture's way.
 void ParkCursor(TForm1& form) {
     SetCursorPos(GetSystemMetrics(SM_CXSCREEN) + 50, GetSystemMetrics(SM_CYSCREEN) + 50);
-    form.raise();
-    form.activateWindow();
+    // With the server's time of the moment, or the request is refused after another window
+    // took the focus.
+    SetForegroundWindow(platform::HandleOf(&form));
 }
 
 // At its own size in the bottom-right corner; a clipboard without a readable picture leaves the
