@@ -97,6 +97,11 @@ class TForm1 : public QWidget, public RecordingState {
     void FormCreate();
     void FormCloseQuery();
     bool IsFullScreenMode() const;
+    // Capture, Time and TV: runs that start their capture themselves and end with it.
+    bool IsAutomaticMode() const;
+    // An automatic run whose capture cannot start has nobody at a window to end it: it closes a
+    // second later, its messages acknowledged. Interactive runs stay, for the user to fix it.
+    void EndRunThatCannotCapture();
     void Button11Click();
 
     // ---- app/: window layout (layout.cpp) ----

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QTimer>
 #include <functional>
 #include <string>
@@ -95,6 +96,14 @@ bool ChooseCompressor(TForm1& form) {
 
 bool TForm1::IsFullScreenMode() const {
     return RunMode == QLatin1String("Capture") || RunMode == QLatin1String("TV");
+}
+
+bool TForm1::IsAutomaticMode() const {
+    return IsFullScreenMode() || RunMode == QLatin1String("Time");
+}
+
+void TForm1::EndRunThatCannotCapture() {
+    if (IsAutomaticMode()) Timer2->start();
 }
 
 // The program runs at the normal priority: nothing in it needs more, and a higher class would
@@ -250,12 +259,12 @@ void TForm1::FormActivate() {
     AudioRate = 44100;
     Label4->clear();
     FillOptionLists(*this);
-    if (!TakeFrameLimit()) return;
+    if (!TakeFrameLimit()) return EndRunThatCannotCapture();
     ApplySavedOptions(*this);
     SetAudioFormat(AudioChannels, AudioRate);
     ApplyCaptureParameters();
     if (RunMode == QLatin1String("Time")) PlaceTimeWindow();
-    if (IsFullScreenMode() || RunMode == QLatin1String("Time")) {
+    if (IsAutomaticMode()) {
         repaint();
         Timer1->start();
     }
@@ -266,8 +275,12 @@ void TForm1::Timer2Timer() {
     close();
 }
 
+// Every automatic run closes at the end of its capture; one still showing afterwards had none
+// (no driver, a start refused).
 void TForm1::Timer1Timer() {
     Timer1->stop();
     if (RunMode == QLatin1String("TV")) Image1->setScaledContents(false);
+    const QPointer<TForm1> alive(this);
     StartCapture();
+    if (alive && isVisible()) EndRunThatCannotCapture();
 }

@@ -143,7 +143,8 @@ void TForm1::StartCapture() {
     // Taken once: a roll-over names its file from what was checked here, whatever is typed since.
     CaptureDestination = ComboBox5->currentText();
     TakeCaptureRates();
-    if (!FileNamesFit(*this)) return;
+    // TV mode shows the card and writes nothing: no name of its can be wrong.
+    if (RunMode != QLatin1String("TV") && !FileNamesFit(*this)) return;
     BuildFilePath();
     DeleteFileIfPresent(QStringLiteral("CapLog.txt"));
     RunSequence(*this);

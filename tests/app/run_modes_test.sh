@@ -162,8 +162,8 @@ expect_geometry "491,725" "593x485"
 "$build/tools/vistrel_x11_close_window" "$window"
 ended 5
 
-# ---- no driver, in Capture mode: two messages, windowed and empty, "Quitter" saves nothing;
-#      the screen switched at start is given back when the program ends ----
+# ---- no driver, in Capture mode: two messages, windowed and empty; with no capture to end
+#      with, it ends by itself, saves nothing and gives back the screen switched at start ----
 rm -f "$settings"
 DRIVERS= machine
 start Capture
@@ -173,10 +173,20 @@ sleep 0.5
 expect_geometry "102,15" "593x197"
 [ "$(screen_size)" = 800x600 ] || fail "the failed start is at $(screen_size)"
 import -window root "$shots/run_no_driver.png"
-xdotool mousemove --window "$window" 504 153 click 1
 ended 5
 [ ! -f "$settings" ] || fail "a failed start saved its position"
 [ "$(screen_size)" = 1024x768 ] || fail "the failed start left the screen at $(screen_size)"
+
+# ---- a Frame Max that is no number, in Capture mode: switched, the message, then it ends by
+#      itself and the screen is given back ----
+machine
+printf '\r\n%.0s' 1 2 3 4 5 6 7 8 >"$settings"
+printf 'beaucoup\r\n' >>"$settings"
+start Capture
+[ "$(screen_size)" = 800x600 ] || fail "Capture left the screen at $(screen_size)"
+ended 10
+[ "$(messages)" = "'beaucoup' n'est pas une valeur entière correcte" ] || fail "messages: $(messages)"
+[ "$(screen_size)" = 1024x768 ] || fail "the refused start left the screen at $(screen_size)"
 
 # ---- no compressor, in Capture mode: one message, the program ends by itself ----
 MJPG=no machine
