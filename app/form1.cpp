@@ -46,6 +46,17 @@ void SetFont(QWidget* widget, const QFont& font, const QColor& colour) {
     widget->setPalette(palette);
 }
 
+// SetFont gives a colour to every state: the window's own text takes the desktop's disabled
+// colour back, so that what a capture disables looks it.
+void GreyWhenDisabled(QWidget* widget) {
+    QPalette palette = widget->palette();
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+        palette.setColor(QPalette::Disabled, role,
+                         QApplication::palette().color(QPalette::Disabled, role));
+    }
+    widget->setPalette(palette);
+}
+
 void SetColour(QWidget* widget, const QColor& colour) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, colour);
@@ -130,6 +141,7 @@ TForm1::TForm1(const QStringList& arguments, QWidget* parent)
     setGeometry(345, 37, 595, 545);
     SetColour(this, QApplication::palette().color(QPalette::Button));
     SetFont(this, ProgramFont(k8Points), QApplication::palette().color(QPalette::WindowText));
+    GreyWhenDisabled(this);
     CreateVideoArea();
     CreateControlPanel();
     CreateOptionsPanel();

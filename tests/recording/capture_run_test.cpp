@@ -313,6 +313,10 @@ TEST_F(CaptureRun, OnlyStopAndQuitterActDuringACapture) {
     form.ComboBox5->setEditText(QStringLiteral("C:\\"));
     DuringSequence([&] {
         for (QWidget* w : inert) EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
+        // ... and visibly so: their text is not drawn in the live buttons' colour.
+        const QPalette& look = form.Button8->palette();
+        EXPECT_NE(look.color(QPalette::Disabled, QPalette::ButtonText),
+                  form.Button9->palette().color(QPalette::Active, QPalette::ButtonText));
         // A roll-over names its file from the destination the capture started with.
         form.ComboBox5->setEditText(QStringLiteral("D:\\typed since\\"));
         form.FileIndex = 1;
