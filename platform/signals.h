@@ -11,8 +11,9 @@ namespace platform {
 // them again within 3 seconds of that first one is the same request sent twice (`timeout`
 // signals the process and then its group; a closing terminal may hang up twice) and is ignored,
 // so the orderly end runs to its close; one coming later ends the process at once, killed by
-// that signal. SIGXFSZ is ignored, so a write past the file size limit (`ulimit -f`) fails with
-// EFBIG instead of killing the program. Call it once, after the QCoreApplication is made.
+// that signal. A SIGHUP ignored when the process started (`nohup`) stays ignored. SIGXFSZ is
+// ignored, so a write past the file size limit (`ulimit -f`) fails with EFBIG instead of killing
+// the program. Call it once, after the QCoreApplication is made.
 void HandleSystemSignals(std::function<void()> onRequest);
 
 }  // namespace platform

@@ -72,6 +72,22 @@ void Drain(int fd) {
     }
 }
 
+// A hang-up ignored from the start is `nohup`'s doing and stays ignored. An ignored SIGINT proves
+// no such wish: shells start a script's background jobs with it ignored, and scripts then end
+// them with it; nothing ignores SIGTERM on anyone's behalf.
+bool InheritedIgnoreStays(int number) {
+    return number == SIGHUP;
+}
+
+void Install(int number, const struct sigaction& action) {
+    struct sigaction inherited {};
+    if (sigaction(number, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN &&
+        InheritedIgnoreStays(number)) {
+        return;
+    }
+    sigaction(number, &action, nullptr);
+}
+
 }  // namespace
 
 void HandleSystemSignals(std::function<void()> onRequest) {
@@ -90,7 +106,7 @@ void HandleSystemSignals(std::function<void()> onRequest) {
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int number : kEndingSignals) sigaction(number, &action, nullptr);
+    for (const int number : kEndingSignals) Install(number, action);
 }
 
 }  // namespace platform

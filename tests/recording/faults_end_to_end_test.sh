@@ -216,6 +216,20 @@ wait "$reader" || true
 [ "$status" = 143 ] || fail "ended with status $status, not killed by the repeated SIGTERM"
 check_recording
 
+# A hang-up ignored from the start (nohup) stays ignored and the capture goes on; SIGTERM ends it.
+start_case nohup
+machine "" ""
+(trap '' HUP && PLATFORM_MACHINE="$dir/machine.ini" exec "$dir/bin/vistrel" Capture) 2>stderr.txt &
+pid=$!
+wait_for_file
+send_signals HUP
+sleep 1
+kill -0 "$pid" 2>/dev/null && [ ! -f CapLog.txt ] || fail "the ignored hang-up ended the capture"
+send_signals TERM
+wait_status
+[ "$status" = 0 ] || fail "ended with status $status"
+check_recording
+
 # 5. A FIFO as the machine description is refused instead of blocking start-up.
 start_case fifo-machine
 mkfifo machine.fifo

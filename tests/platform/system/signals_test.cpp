@@ -1,6 +1,6 @@
 // The system's requests to end: the first reaches the event loop once, a repeat soon after is the
-// same request and changes nothing, a deliberate one later kills; a write past the file size limit
-// is an error rather than the end of the process.
+// same request and changes nothing, a deliberate one later kills; nohup's ignored hang-up stays
+// ignored; a write past the file size limit is an error rather than the end of the process.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -56,11 +56,17 @@ int Requests(const int& requests, int expected) {
 // Every signal handled here in one process: the handlers are installed once for its life. The
 // forced end needs the grace to pass and is run from outside (faults_end_to_end_test.sh).
 TEST(SystemSignals, FirstRequestReachesTheLoopOnceRepeatsAtOnceChangeNothing) {
+    std::signal(SIGHUP, SIG_IGN);  // as nohup starts a program
+    std::signal(SIGINT, SIG_IGN);  // as a shell starts a script's background job
     int requests = 0;
     HandleSystemSignals([&requests] { ++requests; });
+    EXPECT_EQ(Disposition(SIGHUP), SIG_IGN);
+    EXPECT_NE(Disposition(SIGINT), SIG_IGN);
     EXPECT_NE(Disposition(SIGTERM), SIG_DFL);
     EXPECT_EQ(Disposition(SIGXFSZ), SIG_IGN);
 
+    std::raise(SIGHUP);
+    EXPECT_EQ(Requests(requests, 0), 0) << "an ignored hang-up asks nothing";
     std::raise(SIGTERM);
     EXPECT_EQ(requests, 0) << "nothing is done inside the signal handler";
     EXPECT_EQ(Requests(requests, 1), 1);
