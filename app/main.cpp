@@ -5,6 +5,7 @@
 #include "app/form1.h"
 #include "platform/messages.h"
 #include "platform/signals.h"
+#include "settings/settings_file.h"
 
 namespace {
 
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
     EndRequests ending;  // first, so that it outlives the application calling it
     QApplication app(argc, argv);
     ending.Listen();
+    RemoveStaleSettingsTemporaries();
     // A close requested during the creation steps only hides the window; it is shown all the same.
     TForm1 window(app.arguments());
     if (ending.EndedAfterCreation(window)) return 0;

@@ -230,6 +230,19 @@ wait_status
 [ "$status" = 0 ] || fail "ended with status $status"
 check_recording
 
+# What a save cut short left beside the program (Vistrel.ini.tmp<pid>) is removed at the next
+# start once its process is gone; a running process's is its own to finish.
+start_case stale-temporaries
+machine "" $'clock = virtual\nescape_after_ms = 1000'
+true &
+ended=$!
+wait "$ended"
+touch "bin/Vistrel.ini.tmp$ended" "bin/Vistrel.ini.tmp$$"
+run_program Capture
+[ "$status" = 0 ] || fail "ended with status $status"
+[ ! -e "bin/Vistrel.ini.tmp$ended" ] || fail "the ended process's temporary is still there"
+[ -e "bin/Vistrel.ini.tmp$$" ] || fail "a running process's temporary was removed"
+
 # 5. A FIFO as the machine description is refused instead of blocking start-up.
 start_case fifo-machine
 mkfifo machine.fifo
