@@ -64,6 +64,12 @@ WholeFile ReadWholeFile(const std::string& hostPath);
 // A program folder the user may write, as in a portable build, gets its files itself.
 int ReplaceWholeFile(const std::string& hostPath, std::string_view bytes);
 
+// Removes what replacements of the file at a host path left where ReplaceWholeFile writes it (the
+// user's store for a protected program folder): the temporaries of processes that died before
+// renaming theirs. A temporary of a running process is kept, as is one whose number a running
+// process has taken since. Failures are silent: the temporaries are only clutter.
+void RemoveStaleReplacements(const std::string& hostPath);
+
 // Writes `bytes` over the file at a host path, created when absent and cut to them when present.
 // The open does not block, so a FIFO left under the file's name cannot hang the caller (it fails
 // with ENXIO instead). 0, or the errno of the step that failed, close() included.

@@ -22,6 +22,12 @@ void ShowMessage(const std::string& text);
 // The toolkit's conversion-error box, with the toolkit's own text for `value`.
 void ShowConversionError(const std::string& value);
 
+// From now on no box waits for the user: those open are closed as if acknowledged, and later
+// messages are printed on standard error as in a scripted run. For a program the system has asked
+// to end, whose user may be gone (a closed terminal, a session ending). Only the default
+// reporter's boxes are concerned.
+void DismissMessages();
+
 // Replaces the reporter; an empty reporter restores the default one. Returns the previous one.
 MessageReporter SetMessageReporter(MessageReporter reporter);
 

@@ -7,10 +7,13 @@
 namespace platform {
 
 // From now on, the first of SIGTERM, SIGINT or SIGHUP calls `onRequest` from the event loop of
-// the calling thread (which must run a QCoreApplication's loop, nested loops included); a second
-// one, whenever it comes, ends the process at once, killed by that signal. SIGXFSZ is ignored, so
-// a write past the file size limit (`ulimit -f`) fails with EFBIG instead of killing the program.
-// Call it once, after the QCoreApplication is made.
+// the calling thread (which must run a QCoreApplication's loop, nested loops included). Any of
+// them again within 3 seconds of that first one is the same request sent twice (`timeout`
+// signals the process and then its group; a closing terminal may hang up twice) and is ignored,
+// so the orderly end runs to its close; one coming later ends the process at once, killed by
+// that signal. A SIGHUP ignored when the process started (`nohup`) stays ignored. SIGXFSZ is
+// ignored, so a write past the file size limit (`ulimit -f`) fails with EFBIG instead of killing
+// the program. Call it once, after the QCoreApplication is made.
 void HandleSystemSignals(std::function<void()> onRequest);
 
 }  // namespace platform

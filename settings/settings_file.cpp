@@ -80,6 +80,10 @@ std::string SettingsPath(const std::string& appDirectory) {
     return appDirectory + "\\Vistrel.ini";
 }
 
+void RemoveStaleSettingsTemporaries() {
+    platform::RemoveStaleReplacements(platform::HostPath(SettingsPath(ExeDirectory())));
+}
+
 std::string ReadSettingLine(const std::string& path, WORD line) {
     const std::string hostPath = platform::HostPath(path);
     const platform::WholeFile file = platform::ReadWholeFile(hostPath);

@@ -38,6 +38,10 @@ std::string ExeDirectory();
 // the two separators in a row that this gives are read as one by the file system.
 std::string SettingsPath(const std::string& appDirectory);
 
+// Removes the temporaries that saves cut short (their process killed or gone) left beside the
+// settings file of the running executable; those of running processes are theirs to finish.
+void RemoveStaleSettingsTemporaries();
+
 // Line `line` of the file at `path`; empty when there is no file or no such line. A file that
 // exists but cannot be read gives a message and the empty text.
 std::string ReadSettingLine(const std::string& path, WORD line);

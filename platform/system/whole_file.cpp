@@ -2,13 +2,17 @@
 // program folder the user may not write.
 #include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <string_view>
 
 #include "platform/files.h"
 
@@ -103,10 +107,53 @@ int WriteTemporary(const std::string& tempPath, std::string_view bytes, const Re
     return fd.close();
 }
 
+// Named after its writer, so that two processes replacing one file never share a temporary, and
+// one left by a process that died can be told from one still being written.
+std::string TemporaryPath(const std::string& hostPath, pid_t writer) {
+    return hostPath + ".tmp" + std::to_string(writer);
+}
+
+// The process that wrote `name` as a temporary of the file named `target`; none for any name
+// TemporaryPath does not give (no sign, no leading zero, nothing after the number).
+std::optional<pid_t> TemporaryWriter(std::string_view name, const std::string& target) {
+    const std::string prefix = target + ".tmp";
+    if (!name.starts_with(prefix)) return std::nullopt;
+    const std::string_view digits = name.substr(prefix.size());
+    pid_t writer = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), writer);
+    if (error != std::errc() || end != digits.data() + digits.size() || writer <= 0 ||
+        std::to_string(writer) != digits) {
+        return std::nullopt;
+    }
+    return writer;
+}
+
+// kill() without a signal only asks; another user's process answers EPERM, and runs.
+bool Runs(pid_t process) {
+    return ::kill(process, 0) == 0 || errno != ESRCH;
+}
+
+bool IsStaleTemporary(const fs::directory_entry& entry, const std::string& target) {
+    const std::optional<pid_t> writer = TemporaryWriter(entry.path().filename().string(), target);
+    std::error_code error;
+    return writer && !Runs(*writer) && entry.symlink_status(error).type() == fs::file_type::regular;
+}
+
+void RemoveStaleTemporariesAt(const std::string& hostPath) {
+    const std::string target = fs::path(hostPath).filename().string();
+    if (target.empty()) return;  // no file named: nothing is its temporary
+    std::error_code error;
+    for (fs::directory_iterator entry(Folder(hostPath), error), end; !error && entry != end;
+         entry.increment(error)) {
+        std::error_code ignored;
+        if (IsStaleTemporary(*entry, target)) fs::remove(entry->path(), ignored);
+    }
+}
+
 int ReplaceFileAt(const std::string& hostPath, std::string_view bytes) {
     const Replacement how = CheckReplaceable(hostPath);
     if (how.error != 0) return how.error;
-    const std::string tempPath = hostPath + ".tmp" + std::to_string(::getpid());
+    const std::string tempPath = TemporaryPath(hostPath, ::getpid());
     int error = WriteTemporary(tempPath, bytes, how);
     if (error == 0 && ::rename(tempPath.c_str(), hostPath.c_str()) != 0) error = errno;
     if (error != 0) {
@@ -168,6 +215,11 @@ int ReplaceWholeFile(const std::string& hostPath, std::string_view bytes) {
     if (stored.empty()) return ReplaceFileAt(hostPath, bytes);
     if (const int error = MakeStoreFolder()) return error;
     return ReplaceFileAt(stored, bytes);
+}
+
+void RemoveStaleReplacements(const std::string& hostPath) {
+    const std::string stored = StoredPath(hostPath);
+    RemoveStaleTemporariesAt(stored.empty() ? hostPath : stored);
 }
 
 int OverwriteWholeFile(const std::string& hostPath, std::string_view bytes) {

@@ -129,31 +129,114 @@ for destination in 'C:\\keep.txt\0\\' 'C:\\a\tb\\' 'C:\\a|b\\' 'C:\\a?b\\'; do
 done
 
 # 4. SIGTERM, SIGINT or SIGHUP during a capture (real clock) ends it as Escape does, then the
-# program closes normally; a second signal kills it at once.
-for signal in TERM INT HUP; do
-  start_case "signal-$signal"
-  machine "" ""
-  PLATFORM_MACHINE="$dir/machine.ini" "$dir/bin/vistrel" Capture 2>stderr.txt &
+# program closes normally, its settings saved. The same request sent again at once changes
+# nothing (`timeout` signals the program and then its group; a closing terminal may hang up
+# twice); only a repeat 3 seconds or more after the first forces the end.
+start_program() {
+  PLATFORM_MACHINE="$dir/machine.ini" "$dir/bin/vistrel" "$@" 2>stderr.txt &
   pid=$!
-  wait_for_file
-  kill -"$signal" "$pid"
+}
+
+wait_status() {
   status=0
   wait "$pid" || status=$?
+}
+
+# Waits while SIGNAL is still in the process's shared pending set, not yet taken by a handler.
+# Read with builtins only, so that a signal sent next follows within a fraction of a millisecond.
+wait_taken() {
+  local bit key value tries
+  bit=$((1 << ($(kill -l "$1") - 1)))
+  for ((tries = 0; tries < 100000; tries++)); do
+    value=0
+    while read -r key value; do [ "$key" = ShdPnd: ] && break; done <"/proc/$pid/status" ||
+      return 0
+    (((16#$value & bit) != 0)) || return 0
+  done
+}
+
+# Sends the signals back to back. The same signal again is sent only once the program has taken
+# the one before, or the two would merge into one delivery; it then arrives while the orderly end
+# the first started is under way (that lasts a few milliseconds).
+send_signals() {
+  local signal previous=
+  for signal in "$@"; do
+    [ "$signal" != "$previous" ] || wait_taken "$signal"
+    kill -"$signal" "$pid" 2>/dev/null || true
+    previous=$signal
+  done
+}
+
+check_settings_saved() {
+  local left
+  left=$(find bin -name 'Vistrel.ini.tmp*')
+  [ -z "$left" ] || fail "the settings save was cut: $left"
+  [ "$(tr -d '\r' <bin/Vistrel.ini | sed -n '3,4p' | tr '\n' ,)" = "0,0," ] ||
+    fail "the window's place was not saved"
+}
+
+for signals in TERM INT HUP "TERM TERM" "HUP HUP" "TERM INT"; do
+  start_case "signal-${signals// /-}"
+  machine "" ""
+  start_program Capture
+  wait_for_file
+  send_signals $signals
+  wait_status
   [ "$status" = 0 ] || fail "ended with status $status"
   check_recording
+  check_settings_saved
 done
-start_case second-signal
+
+# A repeat 3.5 seconds after the first request forces the end, killed by that signal. The orderly
+# end is held up meanwhile by its own output: it has a message to print (the settings cannot be
+# saved, a folder stands in their place) on a standard error whose pipe is full and unread.
+start_case forced-end
 machine "" ""
-PLATFORM_MACHINE="$dir/machine.ini" "$dir/bin/vistrel" Capture 2>stderr.txt &
+mkdir bin/Vistrel.ini
+mkfifo stderr.fifo
+tr -d '\0' <stderr.fifo >stderr.txt &
+reader=$!
+PLATFORM_MACHINE="$dir/machine.ini" "$dir/bin/vistrel" Capture 2>stderr.fifo &
 pid=$!
 wait_for_file
-# Two different signals, as the same one twice may merge into one delivery.
-kill -TERM "$pid"
-kill -INT "$pid"
-status=0
-wait "$pid" || status=$?
-[ "$status" = 143 ] || [ "$status" = 130 ] ||
-  fail "ended with status $status, not killed by the second signal"
+kill -STOP "$reader"
+dd if=/dev/zero of=stderr.fifo bs=1 count=65536 oflag=nonblock status=none 2>/dev/null || true
+send_signals TERM
+sleep 3.5
+kill -0 "$pid" 2>/dev/null || fail "the orderly end was not held up"
+send_signals TERM
+wait_status
+kill -CONT "$reader"
+wait "$reader" || true
+[ "$status" = 143 ] || fail "ended with status $status, not killed by the repeated SIGTERM"
+check_recording
+
+# A hang-up ignored from the start (nohup) stays ignored and the capture goes on; SIGTERM ends it.
+start_case nohup
+machine "" ""
+(trap '' HUP && PLATFORM_MACHINE="$dir/machine.ini" exec "$dir/bin/vistrel" Capture) 2>stderr.txt &
+pid=$!
+wait_for_file
+send_signals HUP
+sleep 1
+kill -0 "$pid" 2>/dev/null && [ ! -f CapLog.txt ] || fail "the ignored hang-up ended the capture"
+send_signals TERM
+wait_status
+[ "$status" = 0 ] || fail "ended with status $status"
+check_recording
+
+# What a save cut short left beside the program (Vistrel.ini.tmp<pid>) is removed at the next
+# start once its process is gone; a running process's is its own to finish.
+start_case stale-temporaries
+machine "" $'clock = virtual\nescape_after_ms = 1000'
+true &
+ended=$!
+wait "$ended"
+touch "bin/Vistrel.ini.tmp$ended" "bin/Vistrel.ini.tmp$$"
+run_program Capture
+[ "$status" = 0 ] || fail "ended with status $status"
+[ ! -e "bin/Vistrel.ini.tmp$ended" ] || fail "the ended process's temporary is still there"
+[ -e "bin/Vistrel.ini.tmp$$" ] || fail "a running process's temporary was removed"
 
 # 5. A FIFO as the machine description is refused instead of blocking start-up.
 start_case fifo-machine

@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "platform/files.h"
+#include "tests/support/ended_process.h"
 
 namespace platform {
 namespace {
@@ -126,6 +127,16 @@ TEST_F(ProgramFolderFiles, ReadOnlyFolderSendsWritesToTheStore) {
     const WholeFile second = ReadWholeFile(beside_.string());
     EXPECT_EQ(second.error, 0);
     EXPECT_EQ(second.bytes, "changed\r\n");
+}
+
+// Saves cut short in the store are tidied there, where this user's saves go.
+TEST_F(ProgramFolderFiles, ReadOnlyFolderHasItsStaleTemporariesRemovedFromTheStore) {
+    if (ProgramFolderWritable()) GTEST_SKIP() << "the program folder is writable here";
+    fs::create_directories(store_.parent_path());
+    const fs::path stale = store_.string() + ".tmp" + std::to_string(EndedProcess());
+    std::ofstream(stale) << "cut";
+    RemoveStaleReplacements(beside_.string());
+    EXPECT_FALSE(fs::exists(stale));
 }
 
 // Only the program's own folder is redirected: any other read-only place fails as it always did.

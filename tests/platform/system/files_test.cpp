@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "platform/machine.h"
+#include "tests/support/ended_process.h"
 
 namespace platform {
 namespace {
@@ -179,6 +180,49 @@ TEST_F(Files, OverwriteWholeFileReplacesTheTextAndNeverWaitsOnAFifo) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_EQ(OverwriteWholeFile(fifo, "x"), ENXIO);
     EXPECT_EQ(OverwriteWholeFile(In("c/missing/log.txt"), "x"), ENOENT);
+}
+
+// The temporaries of saves cut short are removed; a running process's is its own to finish, and
+// nothing else is touched: another file's, a name no save gives, a link, a folder.
+TEST_F(Files, RemoveStaleReplacementsTakesOnlyDeadWritersTemporaries) {
+    const std::string dead = std::to_string(EndedProcess());
+    const std::string prefix = In("c/Vistrel.ini.tmp");
+    const struct {
+        std::string path;
+        bool removed;
+    } cases[] = {
+        {prefix + dead, true},
+        {prefix + std::to_string(getpid()), false},  // running
+        {prefix + "1", false},                       // running, another user's for most tests
+        {prefix + "0" + dead, false},
+        {prefix + "+" + dead, false},
+        {prefix + dead + "x", false},
+        {prefix + "0", false},  // would ask the whole process group
+        {prefix + "99999999999", false},
+        {prefix, false},
+        {In("c/Other.ini.tmp") + dead, false},
+        {In("c/Vistrel.ini"), false},
+    };
+    for (const auto& c : cases) std::ofstream(c.path) << "x";
+    const std::string link = prefix + std::to_string(EndedProcess());
+    fs::create_symlink(In("c/Vistrel.ini"), link);
+    const std::string folder = prefix + std::to_string(EndedProcess());
+    fs::create_directory(folder);
+
+    RemoveStaleReplacements(In("c/Vistrel.ini"));
+    for (const auto& c : cases) EXPECT_EQ(fs::exists(c.path), !c.removed) << c.path;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_TRUE(fs::is_directory(folder));
+    EXPECT_EQ(ReadWholeFile(In("c/Vistrel.ini")).bytes, "x");
+}
+
+// A path naming no file (a program on no drive) has no temporaries, whatever its folder holds.
+TEST_F(Files, RemoveStaleReplacementsOfNoFileTouchesNothing) {
+    const std::string stray = In("c/work/.tmp") + std::to_string(EndedProcess());
+    std::ofstream(stray) << "x";
+    RemoveStaleReplacements("");
+    RemoveStaleReplacements(In("c/work/"));
+    EXPECT_TRUE(fs::exists(stray));
 }
 
 }  // namespace
