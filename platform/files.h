@@ -71,8 +71,9 @@ int ReplaceWholeFile(const std::string& hostPath, std::string_view bytes);
 void RemoveStaleReplacements(const std::string& hostPath);
 
 // Writes `bytes` over the file at a host path, created when absent and cut to them when present.
-// The open does not block, so a FIFO left under the file's name cannot hang the caller (it fails
-// with ENXIO instead). 0, or the errno of the step that failed, close() included.
+// Only a regular file is written: a link, a FIFO, a device or a folder under the name gives
+// kFileNotRegular and is left as it is (a link's target too). 0, or the errno of the step that
+// failed, close() included.
 int OverwriteWholeFile(const std::string& hostPath, std::string_view bytes);
 
 // The user's store for files of a protected program folder: $XDG_DATA_HOME/NAME, NAME being the

@@ -89,10 +89,19 @@ struct Replacement {
     mode_t mode = 0;
 };
 
+// What stands under a name the program writes must be a regular file of its own or nothing: a
+// link would have its target overwritten (or be replaced by a file), and a FIFO or a device
+// would take the bytes, or block, or act on the open itself.
+int CheckRegularOrAbsent(const std::string& hostPath, struct stat& status) {
+    if (::lstat(hostPath.c_str(), &status) != 0) return errno == ENOENT ? 0 : errno;
+    return S_ISREG(status.st_mode) ? 0 : kFileNotRegular;
+}
+
 // A file the user made read-only stays as it is, although its folder would let us replace it.
 Replacement CheckReplaceable(const std::string& hostPath) {
     struct stat status {};
-    if (::stat(hostPath.c_str(), &status) != 0) return {};
+    if (::lstat(hostPath.c_str(), &status) != 0) return {};
+    if (const int error = CheckRegularOrAbsent(hostPath, status)) return {error};
     if (::access(hostPath.c_str(), W_OK) != 0) return {errno};
     return {0, true, static_cast<mode_t>(status.st_mode & 0777)};
 }
@@ -222,10 +231,18 @@ void RemoveStaleReplacements(const std::string& hostPath) {
     RemoveStaleTemporariesAt(stored.empty() ? hostPath : stored);
 }
 
+// Truncated only once the open file is known to be a regular one: the name may have changed
+// between the look and the open.
 int OverwriteWholeFile(const std::string& hostPath, std::string_view bytes) {
-    FileDescriptor fd(::open(
-        hostPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
-    if (fd.get() < 0) return errno;
+    struct stat status {};
+    if (const int error = CheckRegularOrAbsent(hostPath, status)) return error;
+    FileDescriptor fd(::open(hostPath.c_str(),
+                             O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW,
+                             0666));
+    if (fd.get() < 0) return errno == ELOOP ? kFileNotRegular : errno;
+    if (::fstat(fd.get(), &status) != 0) return errno;
+    if (!S_ISREG(status.st_mode)) return kFileNotRegular;
+    if (::ftruncate(fd.get(), 0) != 0) return errno;
     const int error = WriteAll(fd.get(), bytes);
     const int closeError = fd.close();
     return error != 0 ? error : closeError;

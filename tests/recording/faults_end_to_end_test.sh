@@ -238,7 +238,23 @@ run_program Capture
 [ ! -e "bin/Vistrel.ini.tmp$ended" ] || fail "the ended process's temporary is still there"
 [ -e "bin/Vistrel.ini.tmp$$" ] || fail "a running process's temporary was removed"
 
-# 5. A FIFO as the machine description is refused instead of blocking start-up.
+# 5. "CapLog.txt" replaced by a link during a capture: the log is not written through it, its
+# target keeps what it held, and the message says the log could not be saved and why.
+start_case log-link
+machine "" ""
+printf 'precious' >target.txt
+PLATFORM_MACHINE="$dir/machine.ini" "$dir/bin/vistrel" Capture 2>stderr.txt &
+pid=$!
+wait_for_file
+ln -s target.txt CapLog.txt
+kill -TERM "$pid"
+wait_status
+[ "$status" = 0 ] || fail "ended with status $status"
+[ "$(cat target.txt)" = precious ] || fail "the log was written through the link"
+grep -qF 'message: Impossible d'"'"'enregistrer le journal de capture "CapLog.txt" : ce n'"'"'est pas un fichier ...' \
+  stderr.txt || fail "no message about the log"
+
+# 6. A FIFO as the machine description is refused instead of blocking start-up.
 start_case fifo-machine
 mkfifo machine.fifo
 status=0

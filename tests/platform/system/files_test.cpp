@@ -169,17 +169,29 @@ TEST_F(Files, DeleteFileByWindowsPath) {
     EXPECT_EQ(DeleteFileA(nullptr), FALSE);
 }
 
-// The capture log is written over in place: a longer or shorter text replaces what was there,
-// and a FIFO left under its name is refused at once rather than waited on.
-TEST_F(Files, OverwriteWholeFileReplacesTheTextAndNeverWaitsOnAFifo) {
+// The capture log is written over in place: a longer or shorter text replaces what was there.
+// Neither the log nor a replaced file is ever written through what is not a regular file of its
+// own: a link (whose target stays as it was), a FIFO (never waited on), a folder.
+TEST_F(Files, WholeFilesAreWrittenOnlyAsRegularFilesOfTheirOwn) {
     const std::string path = In("c/log.txt");
     EXPECT_EQ(OverwriteWholeFile(path, "a longer first text"), 0);
     EXPECT_EQ(OverwriteWholeFile(path, "short"), 0);
     EXPECT_EQ(ReadWholeFile(path).bytes, "short");
-    const std::string fifo = In("c/fifo.txt");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(OverwriteWholeFile(fifo, "x"), ENXIO);
     EXPECT_EQ(OverwriteWholeFile(In("c/missing/log.txt"), "x"), ENOENT);
+
+    ASSERT_EQ(OverwriteWholeFile(In("c/target.txt"), "precious"), 0);
+    fs::create_symlink(In("c/target.txt"), In("c/link.txt"));
+    fs::create_symlink(In("c/nowhere.txt"), In("c/dangling.txt"));
+    ASSERT_EQ(mkfifo(In("c/fifo.txt").c_str(), 0600), 0);
+    fs::create_directory(In("c/folder.txt"));
+    for (const char* name : {"link.txt", "dangling.txt", "fifo.txt", "folder.txt"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(OverwriteWholeFile(In("c/") + name, "x"), kFileNotRegular);
+        EXPECT_EQ(ReplaceWholeFile(In("c/") + name, "x"), kFileNotRegular);
+    }
+    EXPECT_EQ(ReadWholeFile(In("c/target.txt")).bytes, "precious");
+    EXPECT_FALSE(fs::exists(In("c/nowhere.txt")));
+    EXPECT_TRUE(fs::is_symlink(In("c/link.txt")));
 }
 
 // The temporaries of saves cut short are removed; a running process's is its own to finish, and
