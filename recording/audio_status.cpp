@@ -22,9 +22,11 @@ void MeasureDrift(TForm1& form, std::uint32_t bytesRecorded) {
     form.Drift = static_cast<std::int32_t>(std::int64_t{form.VideoTimeMs} - form.AudioTimeMs);
 }
 
+}  // namespace
+
 // The full file stays open: the next frame pays back its drift and replaces it by the file
 // named here. Its log block is written now, while CurrentFilePath still names it.
-void RollOver(TForm1& form) {
+void RollOverFullFile(TForm1& form) {
     form.TotalDefect =
         static_cast<std::int32_t>(form.TotalDefect + std::llabs(std::int64_t{form.Drift}));
     form.AppendLogBlock();
@@ -34,6 +36,8 @@ void RollOver(TForm1& form) {
     form.FileOpen = false;
     form.FullFileWaiting = true;
 }
+
+namespace {
 
 // Until the first frame of a capture opens its file there is nothing to write the sound to,
 // and the per-file counters are still the previous capture's: such a buffer is let go
@@ -48,7 +52,7 @@ void RecordAudioBuffer(TForm1& form, const WAVEHDR& buffer) {
     form.WriteAudioBuffer(buffer);
     MeasureDrift(form, buffer.dwBytesRecorded);
     if (form.FileBytes / 1024 < kFullFileKiB || form.FullFileWaiting) return;
-    RollOver(form);
+    RollOverFullFile(form);
 }
 
 // A file replaced by a roll-over has its log block already, and the file named after it was

@@ -12,6 +12,10 @@ LRESULT VideoStreamHandler(HWND window, LPVIDEOHDR frame);
 LRESULT AudioStreamHandler(HWND window, LPWAVEHDR buffer);
 LRESULT StatusHandler(HWND window, int status, LPCSTR text);
 
+class TForm1;
+// Books the open file's drift and log block and names the next file, which the next frame opens.
+void RollOverFullFile(TForm1& form);
+
 // A file's video always runs at 25 frames a second, whatever rate the capture has.
 std::int32_t VideoTimeOf(std::int32_t frames);
 

@@ -1,6 +1,7 @@
 // The per-frame work of a capture: the frame is shown first, as the run mode wants it, then
 // recorded: the next file opened when none is, the drift acted on, the frame written.
 #include "app/form1.h"
+#include "platform/avifile.h"
 #include "recording/handlers.h"
 #include "recording/video_display.h"
 
@@ -73,9 +74,28 @@ std::uint32_t FramesSoundLeadsBy(const TForm1& form, const VIDEOHDR& frame) {
                                   : 0;
 }
 
+// Bytes a file keeps free under the AVI 1.0 limit for its headers and for one sound buffer (at
+// most ten seconds) besides the frames: each chunk also costs its own header and an index entry.
+constexpr std::uint64_t kHeaderAndSoundRoom = 4 * 1024 * 1024;
+constexpr std::uint64_t kChunkCost = 8 + 16;
+
+// The sound's roll-over comes every half second or so, with tens of megabytes still free; a
+// frame of several megabytes (a large picture with grain) could pass the limit before it: the
+// file is full as soon as this frame, the copies it stands for and the one a finished file may
+// take at its end might not all fit.
+bool NoRoomFor(const TForm1& form, const VIDEOHDR& frame, std::uint32_t copies) {
+    const std::uint64_t chunks =
+        std::uint64_t(form.FileVideoFrames) + std::uint64_t(form.FileAudioBlocks) + copies + 2;
+    const std::uint64_t needed = form.FileBytes + (copies + 2) * std::uint64_t{frame.dwBytesUsed} +
+                                 chunks * kChunkCost + kHeaderAndSoundRoom;
+    return needed > platform::kAviMaxFileBytes;
+}
+
 void RecordFrame(TForm1& form, const VIDEOHDR& frame) {
     if (form.WriteFailed.Met) return;
     std::uint32_t missing = FramesMissedBefore(form, frame);
+    if (form.FileOpen && !form.FullFileWaiting && NoRoomFor(form, frame, missing))
+        RollOverFullFile(form);
     if (!form.FileOpen) {
         OpenNextFile(form, frame);
         missing = FramesSoundLeadsBy(form, frame);

@@ -9,6 +9,7 @@
 #include <functional>
 #include <vector>
 
+#include "platform/avifile.h"
 #include "platform/display.h"
 #include "platform/machine.h"
 #include "tests/recording/recording_fixture.h"
@@ -235,6 +236,25 @@ TEST(VideoStream, ANewFileStartsWithItsSound) {
         rec.Frame(c.frameMs);
         EXPECT_EQ(rec.form.FileVideoFrames, c.frames);
         EXPECT_EQ(rec.form.InsertCount, static_cast<std::uint32_t>(c.frames - 1));
+    }
+}
+
+// Large frames fill more than the margin the sound's roll-over leaves: the frame that might not
+// fit (with its chunk headers, index entries and the room kept for headers and a sound buffer)
+// starts the next file itself, before any write can pass the AVI 1.0 limit.
+TEST(VideoStream, AFrameThatMightNotFitStartsTheNextFile) {
+    for (const std::uint32_t spare : {100u, 1000u}) {
+        SCOPED_TRACE(spare);
+        Recording rec;
+        rec.StartCapture();
+        rec.Frames(2);
+        rec.form.FileBytes = platform::kAviMaxFileBytes - 4 * 1024 * 1024 - spare;
+        rec.Frame();
+        const bool rolled = spare == 100;  // 2 frames of 64 bytes and 4 chunks' costs: 224 bytes
+        EXPECT_EQ(rec.form.FileIndex, rolled ? 1 : 0);
+        EXPECT_EQ(rec.form.FileVideoFrames, rolled ? 1 : 3);
+        EXPECT_EQ(rec.LogLines(), rolled ? recording_test::kLogBlockLines : 0);
+        EXPECT_FALSE(rec.form.WriteFailed.Met);
     }
 }
 
