@@ -187,7 +187,9 @@ HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, LPVOID data,
 namespace platform {
 // The system's reason (an errno value) for the latest write AVIStreamWrite refused with
 // AVIERR_FILEWRITE: ENOSPC for a full disk, EFBIG past a file size limit (the AVI 1.0 limit
-// included); 0 before any such refusal.
+// included); or for the latest open AVIFileOpenA refused with AVIERR_FILEOPEN: its errno,
+// kFileNotRegular (platform/files.h) for a link, FIFO or device under the name, ENOENT for a
+// name no drive holds. 0 before any such refusal.
 int LastAviWriteError();
 }  // namespace platform
 

@@ -160,7 +160,7 @@ void AppendFrame(TForm1& form, const VIDEOHDR& frame) {
     LONG written = 0;
     form.LastResult = Append(form.VideoTarget, form.FileVideoFrames, 1, frame.lpData,
                              static_cast<LONG>(frame.dwBytesUsed), AVIIF_KEYFRAME, written);
-    if (Refused(form)) return;
+    if (Refused(form) || form.LastResult != AVIERR_OK) return;
     form.FileBytes += static_cast<std::uint32_t>(written);
     form.FileVideoFrames = Incremented(form.FileVideoFrames);
     ++form.CaptureFrames;
@@ -249,6 +249,19 @@ void Abandon(TForm1& form, const char* text) {
     form.ReportError(QString::fromUtf8(text));
 }
 
+// A file that cannot be opened takes nothing, and no roll-over would ever come to try another:
+// the capture ends as a refused write ends it, and the message says which file and why.
+void AbandonUnopened(TForm1& form, const char* path) {
+    const std::string host = platform::HostPath(path);
+    std::string where = host.empty() ? std::string(path) : host;
+    const std::string reason =
+        FileErrorReason(host.empty() ? kFileNoDrive : platform::LastAviWriteError());
+    if (!reason.empty()) where += " : " + reason;
+    form.CloseAviOutput();
+    form.StopSequence();
+    form.ReportError(QString::fromUtf8(kOpenFailed) + u'\n' + QString::fromStdString(where));
+}
+
 HRESULT ProbeStreams(PAVIFILE& file, PAVISTREAM& raw, PAVISTREAM& compressed, DWORD fourcc,
                      std::int32_t& lastResult) {
     lastResult = AVIFileOpenA(&file, kProbeFile, kProbeMode, nullptr);
@@ -315,7 +328,7 @@ void TForm1::OpenAviOutput(const char* path, const BYTE* format, std::uint16_t f
     AVIFileInit();
     AviOutput.ServiceStarted = true;
     AviOutput.Path = path;
-    if (!OpenFile(*this, path)) return Abandon(*this, kOpenFailed);
+    if (!OpenFile(*this, path)) return AbandonUnopened(*this, path);
     if (!CreateVideoStream(*this, HeaderOf(format, formatSize))) {
         return Abandon(*this, kStreamFailed);
     }
@@ -364,7 +377,7 @@ void TForm1::WriteAudioBuffer(const WAVEHDR& buffer) {
     LONG written = 0;
     LastResult = Append(AviOutput.AudioStream, start, samples, buffer.lpData,
                         static_cast<LONG>(static_cast<DWORD>(samples) * kSampleBytes), 0, written);
-    if (Refused(*this)) return;
+    if (Refused(*this) || LastResult != AVIERR_OK) return;
     FileAudioBlocks = Incremented(FileAudioBlocks);
     FileBytes += static_cast<std::uint32_t>(written);
 }

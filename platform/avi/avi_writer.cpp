@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/files.h"
 #include "platform/mmsystem.h"
 
 namespace platform {
@@ -180,16 +181,24 @@ void SetFrame(const AviWriter::Stream& stream, AviStreamHeader& header) {
 
 }  // namespace
 
-HRESULT AviWriter::Create(const std::string& hostPath, std::unique_ptr<AviWriter>& writer) {
+HRESULT AviWriter::Create(const std::string& hostPath, std::unique_ptr<AviWriter>& writer,
+                          int& reason) {
+    reason = ENOENT;
     if (hostPath.empty()) return AVIERR_FILEOPEN;
     // Not through a link, and without waiting for a FIFO's reader; the file is emptied only once
     // it is known to be a regular file.
     const int fd =
         ::open(hostPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
-    if (fd < 0) return AVIERR_FILEOPEN;
+    if (fd < 0) {
+        reason = errno == ELOOP || errno == ENXIO ? kFileNotRegular : errno;
+        return AVIERR_FILEOPEN;
+    }
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0 ||
-        ::ftruncate(fd, 0) != 0) {
+    reason = ::fstat(fd, &status) != 0 ? errno : kFileNotRegular;
+    if (reason == kFileNotRegular && S_ISREG(status.st_mode)) {
+        reason = ::fcntl(fd, F_SETFL, 0) == 0 && ::ftruncate(fd, 0) == 0 ? 0 : errno;
+    }
+    if (reason != 0) {
         ::close(fd);
         return AVIERR_FILEOPEN;
     }

@@ -62,7 +62,10 @@ class AviWriter {
 
     // Creates (or empties) the regular file at a host path; AVIERR_FILEOPEN when it cannot, or
     // when the name is a symbolic link, a FIFO or a device, which is left untouched.
-    static HRESULT Create(const std::string& hostPath, std::unique_ptr<AviWriter>& writer);
+    // `reason` gets the system's errno when the open fails, kFileNotRegular for what is not a
+    // regular file of its own (a link, a FIFO, a device), ENOENT for no host path.
+    static HRESULT Create(const std::string& hostPath, std::unique_ptr<AviWriter>& writer,
+                          int& reason);
     ~AviWriter();  // Finish()
     AviWriter(const AviWriter&) = delete;
     AviWriter& operator=(const AviWriter&) = delete;

@@ -274,7 +274,9 @@ HRESULT AVIFileOpenA(PAVIFILE* file, LPCSTR path, UINT mode, LPCLSID handler) {
     if (path == nullptr) return AVIERR_BADPARAM;
     if ((mode & OF_CREATE) == 0 || handler != nullptr) return AVIERR_UNSUPPORTED;
     std::unique_ptr<AviWriter> writer;
-    if (HRESULT created = AviWriter::Create(HostPath(path), writer); created != AVIERR_OK) {
+    int reason = 0;
+    if (HRESULT created = AviWriter::Create(HostPath(path), writer, reason); created != AVIERR_OK) {
+        LastWriteError() = reason;
         return created;
     }
     auto object = std::make_shared<FileObject>(std::move(writer));

@@ -311,6 +311,8 @@ TEST_F(AviOutputTest, ProbeFindsTheCompressorsTheMachineHasAndLeavesItsFile) {
 
 // ---- failures ----
 
+// A file that cannot be opened is named in the message, with the system's reason, on a second
+// line; the capture is stopped, since nothing can be written.
 TEST_F(AviOutputTest, FailedOpenReportsReleasesAllAndBeeps) {
     struct Case {
         const char* what;
@@ -319,12 +321,19 @@ TEST_F(AviOutputTest, FailedOpenReportsReleasesAllAndBeeps) {
         std::string message;
     };
     const BITMAPINFOHEADER rgb = Format(BI_RGB), eightBits = Format(BI_RGB, 8);
+    const std::string folder = dir.path().toStdString();
+    ASSERT_EQ(symlink("elsewhere.avi", (folder + "/link.avi").c_str()), 0);
+    const std::string opened = std::string(kOpenFailed) + "\n";
     const Case cases[] = {
-        {"unwritable path", "T:\\absent\\x.avi", &rgb, kOpenFailed},
+        {"missing folder", "T:\\absent\\x.avi", &rgb,
+         opened + folder + "/absent/x.avi : dossier introuvable"},
+        {"a link", "T:\\link.avi", &rgb, opened + folder + "/link.avi : ce n'est pas un fichier"},
+        {"no such drive", "Q:\\x.avi", &rgb, opened + "Q:\\x.avi : lecteur introuvable"},
         {"format the compressor refuses", "T:\\8.avi", &eightBits, kVideoFormatFailed},
         {"no format at all", "T:\\none.avi", nullptr, kVideoFormatFailed}};
     for (const Case& c : cases) {
         run.boxes.texts.clear();
+        run.capture.Clear();
         const unsigned before = platform::MessageBeepCount();
         form().OpenAviOutput(c.path.c_str(), reinterpret_cast<const BYTE*>(c.format),
                              c.format ? sizeof(BITMAPINFOHEADER) : 0);
@@ -332,11 +341,15 @@ TEST_F(AviOutputTest, FailedOpenReportsReleasesAllAndBeeps) {
         EXPECT_EQ(platform::MessageBeepCount() - before, 1u) << c.what;
         EXPECT_NE(form().LastResult, 0) << c.what;
         EXPECT_TRUE(HoldsNothing()) << c.what;
+        if (c.message.starts_with(opened)) {
+            EXPECT_FALSE(run.capture.Sent(WM_CAP_STOP).empty()) << c.what;
+        }
     }
+    EXPECT_FALSE(QFile::exists(dir.path() + "/elsewhere.avi")) << "written through the link";
 }
 
 // The open stops at the codec message and keeps the file and its raw stream until the close;
-// writes meanwhile touch no stream, and the counters run on.
+// writes meanwhile touch no stream and count nothing: the log tells what the file holds.
 TEST_F(AviOutputTest, MissingCompressorKeepsTheFileUntilClosedAndWritesTouchNothing) {
     form().CompressorFourCC = "DIVX";
     Open("T:\\divx.avi", Format(BI_RGB));
@@ -351,9 +364,9 @@ TEST_F(AviOutputTest, MissingCompressorKeepsTheFileUntilClosedAndWritesTouchNoth
     Write(frames[0], false, true);
     WriteSound(sound);
     EXPECT_EQ(form().LastResult, AVIERR_BADHANDLE);
-    EXPECT_EQ(form().FileVideoFrames, 2);
-    EXPECT_EQ(form().CaptureFrames, 2u);
-    EXPECT_EQ(form().FileAudioBlocks, 1);
+    EXPECT_EQ(form().FileVideoFrames, 0);
+    EXPECT_EQ(form().CaptureFrames, 0u);
+    EXPECT_EQ(form().FileAudioBlocks, 0);
     EXPECT_EQ(form().FileBytes, 0u);
     form().CloseAviOutput();
     EXPECT_TRUE(HoldsNothing());

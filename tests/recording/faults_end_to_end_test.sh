@@ -254,6 +254,23 @@ wait_status
 grep -qF 'message: Impossible d'"'"'enregistrer le journal de capture "CapLog.txt" : ce n'"'"'est pas un fichier ...' \
   stderr.txt || fail "no message about the log"
 
+# 7. A file that cannot be opened (its folder missing, its drive unknown): the message names it
+# with the reason on a second line, the capture stops, and the log counts nothing for it.
+while read -r case destination where reason; do
+  start_case "open-$case"
+  machine "" $'clock = virtual\nescape_after_ms = 3000'
+  { printf '\r\n%.0s' 1 2 3 4 5 6 7; printf '%s\r\n' "$destination"; } >bin/Vistrel.ini
+  run_program Capture
+  [ "$status" = 0 ] || fail "ended with status $status"
+  grep -A1 "^message: Erreur d'ouverture fichier ...$" stderr.txt | tail -1 |
+    grep -q "^${where/DIR/$dir}VST_.*\.avi : $reason\$" || fail "no message naming the file"
+  [ "$(log_value 4),$(log_value 5),$(log_value 10)" = 0,0,0 ] || fail "the log counts what no file holds"
+  [ -z "$(find "$dir" -name 'VST_*')" ] || fail "a file was made"
+done <<'TABLE'
+missing-folder C:\absent\ DIR/absent/ dossier introuvable
+unknown-drive Q:\ Q:\\ lecteur introuvable
+TABLE
+
 # 6. A FIFO as the machine description is refused instead of blocking start-up.
 start_case fifo-machine
 mkfifo machine.fifo
