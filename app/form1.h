@@ -243,6 +243,8 @@ class TForm1 : public QWidget, public RecordingState {
     void StartCapture();
     void StopCapture();
     void BuildFilePath();
+    // The name of this capture's file numbered `index`, as BuildFilePath gives it.
+    std::string FilePathOf(std::uint16_t index) const;
     void AppendLogBlock();
     void AppendSilenceLine();
     static QString FormatElapsed(std::uint32_t milliseconds);

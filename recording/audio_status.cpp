@@ -61,7 +61,10 @@ void RecordAudioBuffer(TForm1& form, const WAVEHDR& buffer) {
 void FinishLastFile(TForm1& form) {
     form.CloseAviOutput();
     form.FileOpen = false;
-    if (!form.FullFileWaiting) form.AppendLogBlock();
+    // A file the disk refused before it took anything is removed: the log names only files
+    // that exist.
+    const bool removed = form.WriteFailed.Met && form.WriteFailed.Empty;
+    if (!form.FullFileWaiting && !removed) form.AppendLogBlock();
     form.FullFileWaiting = false;
     form.AppendSilenceLine();
     form.SaveCaptureLog();

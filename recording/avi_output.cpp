@@ -166,13 +166,26 @@ void AppendFrame(TForm1& form, const VIDEOHDR& frame) {
     ++form.CaptureFrames;
 }
 
-std::string WriteFailureText(const TForm1::WriteFailure& failure) {
+// The files that hold the capture: those a roll-over finished, and the one the disk refused
+// unless it took nothing (it is then removed).
+std::string RecordedIn(const TForm1& form) {
+    const TForm1::WriteFailure& failure = form.WriteFailed;
+    const int count = form.FileIndex + (failure.Empty ? 0 : 1);
+    if (count == 0) return {};
+    const std::string first = form.FileIndex > 0 ? form.FilePathOf(0) : failure.File;
+    if (count == 1) return "dans le fichier \"" + first + "\"";
+    const std::string last = failure.Empty ? form.FilePathOf(form.FileIndex - 1) : failure.File;
+    return "dans les fichiers \"" + first + "\" à \"" + last + "\"";
+}
+
+std::string WriteFailureText(const TForm1& form) {
     std::string text = "Écriture impossible sur le disque de destination";
-    const std::string reason = FileErrorReason(failure.Error);
+    const std::string reason = FileErrorReason(form.WriteFailed.Error);
     if (!reason.empty()) text += " (" + reason + ")";
     text += " : la capture est arrêtée";
-    if (failure.Empty) return text + " et rien n'a pu être enregistré ...";
-    return text + ". L'enregistrement est dans le fichier \"" + failure.File + "\" ...";
+    const std::string files = RecordedIn(form);
+    if (files.empty()) return text + " et rien n'a pu être enregistré ...";
+    return text + ". L'enregistrement est " + files + " ...";
 }
 
 // ---- the open, step by step; each answers whether the open goes on ----
@@ -392,5 +405,5 @@ void TForm1::ReportError(const QString& text) {
 void TForm1::ReportWriteFailure() {
     if (!WriteFailed.Met) return;
     if (WriteFailed.Empty) DeleteFileA(WriteFailed.File.c_str());
-    ReportError(QString::fromStdString(WriteFailureText(WriteFailed)));
+    ReportError(QString::fromStdString(WriteFailureText(*this)));
 }

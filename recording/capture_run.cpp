@@ -176,6 +176,10 @@ void TForm1::BuildFilePath() {
     Label4->repaint();
 }
 
+std::string TForm1::FilePathOf(std::uint16_t index) const {
+    return FileName(CaptureDestination, CaptureStamp, index).toStdString();
+}
+
 void TForm1::Button8Click() {
     StartCapture();
 }

@@ -441,8 +441,12 @@ TEST_F(AviOutputTest, AWriteTheDiskRefusesEndsTheCaptureAndTheLogTellsWhatTheFil
         EXPECT_TRUE(run.boxes.texts.empty()) << "said once the capture has ended";
         StatusHandler(form().CaptureWindow, IDS_CAP_END, "Fin de la capture");
         setrlimit(RLIMIT_FSIZE, &previousLimit);
-        EXPECT_EQ(form().ListBox1->item(3)->text().toStdString(),
-                  "Cp Video     : " + std::to_string(held));
+        // A file that took nothing is removed, and the log names only files that exist.
+        ASSERT_EQ(form().ListBox1->count(), c.empty ? 0 : 10);
+        if (!c.empty) {
+            EXPECT_EQ(form().ListBox1->item(3)->text().toStdString(),
+                      "Cp Video     : " + std::to_string(held));
+        }
         const std::string cause =
             "Écriture impossible sur le disque de destination (disque plein) : la capture est "
             "arrêtée";
@@ -459,6 +463,34 @@ TEST_F(AviOutputTest, AWriteTheDiskRefusesEndsTheCaptureAndTheLogTellsWhatTheFil
         ExpectCleanDecode(Host("full.avi"));
     }
     std::signal(SIGXFSZ, previousAction);
+}
+
+// A disk that fills at a roll-over's new file: that file, empty, is removed and not logged; the
+// message names the files that hold the capture.
+TEST_F(AviOutputTest, ADiskFullAtARollOverNamesTheFilesThatHoldTheCapture) {
+    const struct {
+        std::uint16_t index;
+        std::string files;
+    } cases[] = {{1, "dans le fichier \"T:\\VST_s_0.avi\""},
+                 {3, "dans les fichiers \"T:\\VST_s_0.avi\" à \"T:\\VST_s_2.avi\""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.index);
+        run.boxes.texts.clear();
+        form().ListBox1->clear();
+        form().CaptureDestination = "T:\\";
+        form().CaptureStamp = "s";
+        form().FileIndex = c.index;
+        form().FullFileWaiting = false;
+        form().BuildFilePath();
+        form().WriteFailed = {true, ENOSPC, form().FilePathOf(c.index), true};
+        StatusHandler(form().CaptureWindow, IDS_CAP_END, "Fin de la capture");
+        EXPECT_EQ(form().ListBox1->count(), 0) << "no block for the removed file";
+        EXPECT_EQ(run.boxes.texts,
+                  std::vector<std::string>{
+                      "Écriture impossible sur le disque de destination (disque plein) : la "
+                      "capture est arrêtée. L'enregistrement est " +
+                      c.files + " ..."});
+    }
 }
 
 // ---- files never abandoned ----
