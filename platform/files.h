@@ -19,6 +19,8 @@ constexpr DWORD MAX_PATH = 260;
 
 // A failure beside the system's errno values: a folder, FIFO or device stands where a file should.
 constexpr int kFileNotRegular = -1;
+// The file being written lost its last name (its folder was deleted): what is written goes nowhere.
+constexpr int kFileRemoved = -5;
 
 // The type of the drive whose root is given ("C:\"); DRIVE_NO_ROOT_DIR for an unmapped letter or
 // a folder that does not exist.

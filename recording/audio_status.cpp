@@ -8,6 +8,7 @@
 
 #include "app/form1.h"
 #include "platform/avifile.h"
+#include "platform/files.h"
 #include "recording/handlers.h"
 
 namespace {
@@ -61,9 +62,10 @@ void RecordAudioBuffer(TForm1& form, const WAVEHDR& buffer) {
 void FinishLastFile(TForm1& form) {
     form.CloseAviOutput();
     form.FileOpen = false;
-    // A file the disk refused before it took anything is removed: the log names only files
-    // that exist.
-    const bool removed = form.WriteFailed.Met && form.WriteFailed.Empty;
+    // A file the disk refused before it took anything is removed, one whose folder was deleted
+    // is gone: the log names only files that exist.
+    const bool removed =
+        form.WriteFailed.Met && (form.WriteFailed.Empty || form.WriteFailed.Error == kFileRemoved);
     if (!form.FullFileWaiting && !removed) form.AppendLogBlock();
     form.FullFileWaiting = false;
     form.AppendSilenceLine();

@@ -178,7 +178,18 @@ std::string RecordedIn(const TForm1& form) {
     return "dans les fichiers \"" + first + "\" à \"" + last + "\"";
 }
 
+// Where the file was: the system's folder when a drive holds it, else its own name's.
+std::string FolderOf(const std::string& path) {
+    const std::string host = platform::HostPath(path.c_str());
+    const std::string& name = host.empty() ? path : host;
+    return name.substr(0, name.find_last_of(host.empty() ? "\\" : "/") + 1);
+}
+
 std::string WriteFailureText(const TForm1& form) {
+    if (form.WriteFailed.Error == kFileRemoved)
+        return "Le dossier de destination a disparu pendant la capture : la capture est arrêtée, "
+               "et ce qui y était enregistré a disparu avec lui ...\n" +
+               FolderOf(form.WriteFailed.File);
     std::string text = "Écriture impossible sur le disque de destination";
     const std::string reason = FileErrorReason(form.WriteFailed.Error);
     if (!reason.empty()) text += " (" + reason + ")";
@@ -404,6 +415,7 @@ void TForm1::ReportError(const QString& text) {
 // can only be the name the capture built.
 void TForm1::ReportWriteFailure() {
     if (!WriteFailed.Met) return;
-    if (WriteFailed.Empty) DeleteFileA(WriteFailed.File.c_str());
+    if (WriteFailed.Empty && WriteFailed.Error != kFileRemoved)
+        DeleteFileA(WriteFailed.File.c_str());
     ReportError(QString::fromStdString(WriteFailureText(*this)));
 }

@@ -266,6 +266,10 @@ HRESULT AviWriter::Write(int number, const void* data, std::size_t bytes, bool k
         if (HRESULT commit = Commit(); commit != AVIERR_OK) return commit;
     }
     if (stream.sampleSize != 0 && bytes == 0) return AVIERR_OK;
+    if (removed_) {
+        error_ = kFileRemoved;
+        return AVIERR_FILEWRITE;
+    }
     const std::uint64_t chunk = 8 + bytes + (bytes & 1);
     const std::uint64_t finalSize = end_ + chunk + 8 + (index_.size() + 1) * kIndexEntryBytes;
     if (finalSize > limits_.maxFileBytes) {
@@ -279,7 +283,10 @@ HRESULT AviWriter::Write(int number, const void* data, std::size_t bytes, bool k
     end_ += chunk;
     samples = stream.sampleSize != 0 ? static_cast<LONG>(bytes / stream.sampleSize) : 1;
     Account(stream, bytes, samples);
-    if (patchDue_ && limits_.crashSafe) RewriteHeaders(false);
+    if (patchDue_) {
+        removed_ = Unlinked();
+        if (limits_.crashSafe) RewriteHeaders(false);
+    }
     return AVIERR_OK;
 }
 
@@ -400,6 +407,13 @@ bool AviWriter::WriteChunk(DWORD ckid, const void* data, std::size_t bytes) {
     if (!limits_.crashSafe) return true;
     iovec id{&ckid, sizeof ckid};
     return WriteAt(end_, &id, 1);
+}
+
+// Looked at with each periodic header rewrite: a file whose folder was deleted keeps taking
+// writes that nobody will ever read.
+bool AviWriter::Unlinked() const {
+    struct stat status {};
+    return ::fstat(fd_, &status) == 0 && status.st_nlink == 0;
 }
 
 bool AviWriter::RewriteHeaders(bool indexed) {

@@ -100,6 +100,7 @@ class AviWriter {
     void RenderStream(const Stream& stream);
     const Stream* FirstVideo() const;
     bool RewriteHeaders(bool indexed);
+    bool Unlinked() const;
     bool WriteAt(std::uint64_t offset, iovec* parts, int count);
     bool WriteChunk(DWORD ckid, const void* data, std::size_t bytes);
     bool WriteIndex();
@@ -117,6 +118,7 @@ class AviWriter {
     std::uint64_t indexBytes_ = 0;    // the idx1 chunk, once written
     std::uint64_t bytesSincePatch_ = 0;
     bool patchDue_ = false;
+    bool removed_ = false;  // the file lost its last name: the next write is refused
     int error_ = 0;
 };
 

@@ -271,6 +271,25 @@ missing-folder C:\absent\ DIR/absent/ dossier introuvable
 unknown-drive Q:\ Q:\\ lecteur introuvable
 TABLE
 
+# 8. The destination folder deleted during a capture: noticed within a second, the capture ends
+# as a refused write ends it, the message says the folder is gone, and the log names no file.
+start_case folder-deleted
+machine "" ""
+mkdir sub
+{ printf '\r\n%.0s' 1 2 3 4 5 6 7; printf 'C:\\sub\\\r\n'; } >bin/Vistrel.ini
+PLATFORM_MACHINE="$dir/machine.ini" "$dir/bin/vistrel" Capture 2>stderr.txt &
+pid=$!
+for _ in $(seq 100); do compgen -G 'sub/VST_*.avi' >/dev/null && break; sleep 0.1; done
+sleep 1
+rm -rf sub
+for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && fail "still capturing 5 s after its folder was deleted"
+wait_status
+[ "$status" = 0 ] || fail "ended with status $status"
+grep -q "^message: Le dossier de destination a disparu pendant la capture" stderr.txt ||
+  fail "no message about the folder"
+[ ! -s CapLog.txt ] || fail "the log names a file that is gone: $(tr -d '\r' <CapLog.txt | sed -n 2p)"
+
 # 6. A FIFO as the machine description is refused instead of blocking start-up.
 start_case fifo-machine
 mkfifo machine.fifo

@@ -3,10 +3,14 @@
 #include "platform/avifile.h"
 
 #include <gtest/gtest.h>
+
+#include <QDir>
+
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <filesystem>
 
 #include <QByteArray>
 #include <QJsonArray>
@@ -677,6 +681,7 @@ TEST_F(AviFileTest, OpenRefusesWhatItCannotCreate) {
         AVIFileOpenA(&file, Win("no\\such\\folder.avi").c_str(), OF_WRITE | OF_CREATE, nullptr),
         AVIERR_FILEOPEN);
     EXPECT_EQ(file, nullptr);
+    EXPECT_EQ(platform::LastAviWriteError(), ENOENT);
     EXPECT_EQ(AVIFileOpenA(&file, "Q:\\unmapped.avi", OF_WRITE | OF_CREATE, nullptr),
               AVIERR_FILEOPEN);
     EXPECT_EQ(AVIFileOpenA(&file, Win("read.avi").c_str(), OF_READ, nullptr), AVIERR_UNSUPPORTED);
@@ -696,6 +701,7 @@ TEST_F(AviFileTest, OpenLeavesLinksFifosAndDevicesAlone) {
         EXPECT_EQ(AVIFileOpenA(&file, Win(name).c_str(), OF_WRITE | OF_CREATE, nullptr),
                   AVIERR_FILEOPEN)
             << name;
+        EXPECT_EQ(platform::LastAviWriteError(), kFileNotRegular) << name;
         EXPECT_EQ(file, nullptr);
     }
     std::ifstream target(Host("target.txt"));
@@ -763,6 +769,25 @@ TEST_F(AviFileTest, WriteThatWouldPassTheSizeLimitIsRefusedAndTheFileStaysValid)
     EXPECT_EQ(streams[0].toObject()["nb_frames"].toString(), QString::number(accepted));
     EXPECT_EQ(streams[0].toObject()["nb_read_frames"].toString(), QString::number(accepted));
     ExpectCleanDecode(Host("limit.avi"));
+}
+
+// A file whose folder is deleted while it is written takes writes nobody will read: the next
+// periodic header rewrite notices it and refuses, with its own reason.
+TEST_F(AviFileTest, WriteIntoAFileWhoseFolderWasDeletedIsRefused) {
+    ASSERT_TRUE(QDir(QString::fromStdString(Host(""))).mkdir("gone"));
+    Recording recording;
+    Frame frame = MakeFrame(24, true, 0);
+    ASSERT_EQ(recording.Open(Win("gone\\x.avi"), frame.format), AVIERR_OK);
+    HRESULT result = AVIERR_OK;
+    LONG written = 0;
+    for (int i = 0; i < 200 && result == AVIERR_OK; ++i) {
+        if (i == 3) std::filesystem::remove_all(Host("gone"));
+        result = recording.Video(frame.bits.data(), static_cast<LONG>(frame.bits.size()), &written);
+    }
+    EXPECT_EQ(result, AVIERR_FILEWRITE);
+    EXPECT_EQ(platform::LastAviWriteError(), kFileRemoved);
+    EXPECT_LT(recording.frames, 30) << "noticed within a second of data";
+    recording.Close();
 }
 
 // A full disk (a file size limit in a child process): the write fails, and what was written
