@@ -24,19 +24,7 @@ fail() {
 }
 screen_size() { xrandr | sed -n 's/.*current \([0-9]*\) x \([0-9]*\),.*/\1x\2/p'; }
 
-machine() {  # [drivers] lines
-  cat >"$work/machine.ini" <<INI
-[drivers]
-$1
-[display]
-backend = x11
-[drives]
-C = fixed:$work
-Z = fixed:/
-[user]
-messages = dialog
-INI
-}
+machine() { x11_machine "$1" dialog; }  # [drivers] lines
 
 # The boxes are titled with the program's name; the main window is not shown before they go.
 wait_for_box() {

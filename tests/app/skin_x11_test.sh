@@ -14,18 +14,7 @@ start_x_server 1024x768
 
 # A copy of the program in a folder of its own, so that its settings file lies there too.
 cp "$build/app/vistrel" "$work/vistrel"
-cat >"$work/machine.ini" <<INI
-[drivers]
-0 = testcard
-[display]
-backend = x11
-[drives]
-C = fixed:$work
-Z = fixed:/
-[user]
-messages = stderr
-INI
-export PLATFORM_MACHINE="$work/machine.ini"
+x11_machine
 
 start() {
   "$work/vistrel" >"$work/vistrel.log" 2>&1 &

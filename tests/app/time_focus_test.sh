@@ -18,18 +18,7 @@ cp "$build/app/vistrel" "$work/program/vistrel"
 cd "$work/videos"
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
-cat >"$work/machine.ini" <<INI
-[drivers]
-0 = testcard
-[display]
-backend = x11
-[drives]
-C = fixed:$work
-Z = fixed:/
-[user]
-messages = stderr
-INI
-export PLATFORM_MACHINE="$work/machine.ini"
+x11_machine
 
 fail() {
   echo "FAIL: $*"

@@ -33,3 +33,20 @@ add_mode() {
   xrandr --newmode "$1" $2 >/dev/null
   xrandr --addmode screen "$1"
 }
+
+# x11_machine [DRIVERS-LINES] [MESSAGES]: a machine description on the real X screen, the work
+# folder as drive C:, exported as PLATFORM_MACHINE. By default the test card and printed messages.
+x11_machine() {
+  cat >"$work/machine.ini" <<INI
+[drivers]
+${1-0 = testcard}
+[display]
+backend = x11
+[drives]
+C = fixed:$work
+Z = fixed:/
+[user]
+messages = ${2:-stderr}
+INI
+  export PLATFORM_MACHINE="$work/machine.ini"
+}
