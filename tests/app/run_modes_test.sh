@@ -19,27 +19,16 @@ add_mode 800x600_60 "40 800 840 968 1056 600 601 605 628 -hsync +vsync"
 add_mode 800x768_60 "50 800 840 968 1056 768 769 773 796 -hsync +vsync"
 add_mode 1024x600_60 "50 1024 1064 1192 1280 600 601 605 628 -hsync +vsync"
 
-# machine.ini with the given extra lines; the clock and escape of the scripted user come last.
+# The scripted user's clock and escape, the compressor and the sizes the card accepts, from the
+# variables of the call.
 machine() {
-  cat >"$work/machine.ini" <<INI
-[drivers]
-${DRIVERS-0 = testcard}
+  x11_machine "${DRIVERS-0 = testcard}" stderr "clock = ${CLOCK:-real}
+escape_after_ms = ${ESCAPE:-0}
 [codecs]
 MJPG = ${MJPG:-yes}
 [driver0]
-accepts = ${ACCEPTS:-any}
-[display]
-backend = x11
-[drives]
-C = fixed:$work
-Z = fixed:/
-[user]
-messages = stderr
-clock = ${CLOCK:-real}
-escape_after_ms = ${ESCAPE:-0}
-INI
+accepts = ${ACCEPTS:-any}"
 }
-export PLATFORM_MACHINE="$work/machine.ini"
 
 fail() {
   echo "FAIL: $*"

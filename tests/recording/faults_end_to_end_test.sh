@@ -4,19 +4,7 @@
 # Each run must leave whole files that hold what the log says, and lose or overwrite nothing.
 #   faults_end_to_end_test.sh BUILD
 set -euo pipefail
-build=$(cd "$1" && pwd)
-for tool in ffprobe ffmpeg; do
-  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 0; }
-done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=offscreen
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-
-fail() {
-  { echo "FAIL ($case): $*"; sed 's/^/  stderr: /' "$dir/stderr.txt" 2>/dev/null | head -20; } >&2
-  exit 1
-}
+source "$(dirname "$0")/../support/headless.sh" "$1" ffprobe ffmpeg
 
 # A fresh folder for each case, with the program copied in so that its settings file is its own.
 start_case() {

@@ -5,19 +5,7 @@
 # counts what the file holds.
 #   stall_end_to_end_test.sh BUILD
 set -euo pipefail
-build=$(cd "$1" && pwd)
-for tool in ffprobe ffmpeg; do
-  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 0; }
-done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=offscreen
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-
-fail() {
-  { echo "FAIL ($stall): $*"; sed 's/^/  stderr: /' "$dir/stderr.txt" 2>/dev/null | head -20; } >&2
-  exit 1
-}
+source "$(dirname "$0")/../support/headless.sh" "$1" ffprobe ffmpeg
 
 log_value() { tr -d '\r' <CapLog.txt | sed -n "$1p" | sed 's/^.\{15\}//'; }
 video_seconds() {
@@ -29,8 +17,8 @@ audio_seconds() {
 }
 
 # stall, [user] stall line, seconds of the file left out of the sync verdict around the stall
-while read -r stall line except; do
-  dir="$work/$stall"
+while read -r case line except; do
+  dir="$work/$case"
   mkdir -p "$dir/bin"
   cp "$build/app/vistrel" "$dir/bin/"
   cd "$dir"
@@ -50,7 +38,7 @@ ${line#none}
 INI
   PLATFORM_MACHINE="$dir/machine.ini" "$dir/bin/vistrel" Capture 2>stderr.txt </dev/null &
   pid=$!
-  if [ "$stall" = sigstop ]; then
+  if [ "$case" = sigstop ]; then
     for _ in $(seq 100); do compgen -G 'VST_*.avi' >/dev/null && break; sleep 0.1; done
     sleep 3
     kill -STOP "$pid"
@@ -72,7 +60,7 @@ INI
   audio=$(audio_seconds "$f")
   awk -v v="$video" -v a="$audio" 'BEGIN { d = v - a; exit !(d > -0.1 && d < 0.1) }' ||
     fail "picture lasts $video s, sound $audio s"
-  echo "$stall: $held frames of which $inserted made up; picture $video s, sound $audio s"
+  echo "$case: $held frames of which $inserted made up; picture $video s, sound $audio s"
   "$build/tools/vistrel_avsync" --within -60 45 --except $except "$f" ||
     fail "picture and sound out of step"
 done <<'TABLE'

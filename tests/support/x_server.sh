@@ -34,8 +34,9 @@ add_mode() {
   xrandr --addmode screen "$1"
 }
 
-# x11_machine [DRIVERS-LINES] [MESSAGES]: a machine description on the real X screen, the work
-# folder as drive C:, exported as PLATFORM_MACHINE. By default the test card and printed messages.
+# x11_machine [DRIVERS-LINES] [MESSAGES] [MORE-LINES]: a machine description on the real X
+# screen, the work folder as drive C:, exported as PLATFORM_MACHINE. By default the test card and
+# printed messages; MORE-LINES follow in [user], and may open sections of their own.
 x11_machine() {
   cat >"$work/machine.ini" <<INI
 [drivers]
@@ -47,6 +48,7 @@ C = fixed:$work
 Z = fixed:/
 [user]
 messages = ${2:-stderr}
+${3-}
 INI
   export PLATFORM_MACHINE="$work/machine.ini"
 }

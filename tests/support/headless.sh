@@ -1,0 +1,18 @@
+# Shared start of the scripts that run the built program headless on its test card: a work folder
+# removed at exit, the offscreen platform, and `fail`, which names the running $case and shows
+# the stderr.txt of its folder $dir.
+#   source headless.sh BUILD TOOL...   (the test is skipped, exit 0, when a tool is missing)
+build=$(cd "$1" && pwd)
+shift
+for tool in "$@"; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 0; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=offscreen
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+fail() {
+  { echo "FAIL ($case): $*"; sed 's/^/  stderr: /' "$dir/stderr.txt" 2>/dev/null | head -20; } >&2
+  exit 1
+}
