@@ -192,6 +192,7 @@ class TForm1 : public QWidget, public RecordingState {
         std::unique_ptr<WAVEFORMATEX, AviBufferFree> AudioFormat;
         bool ServiceStarted = false;  // an AVIFileInit still owed its AVIFileExit
         std::string Path;             // the name it was opened with, for the messages about it
+        bool TakesNothing = false;    // an open that failed part-way: removed once released
     };
     AviOutputFile AviOutput;
     IAVIStream* VideoTarget = nullptr;  // where frames go; null when the open did not make it

@@ -21,6 +21,8 @@ constexpr DWORD MAX_PATH = 260;
 constexpr int kFileNotRegular = -1;
 // The file being written lost its last name (its folder was deleted): what is written goes nowhere.
 constexpr int kFileRemoved = -5;
+// A write would take the file past the AVI 1.0 size its readers accept.
+constexpr int kFileAviLimit = -6;
 
 // The type of the drive whose root is given ("C:\"); DRIVE_NO_ROOT_DIR for an unmapped letter or
 // a folder that does not exist.

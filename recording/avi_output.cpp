@@ -3,11 +3,17 @@
 //
 // A call into the AVI service that throws (it allocates, and an allocation can fail) is a fault
 // of that call: it gives no result and never leaves here, since everything here runs inside the
-// capture's handlers. Where the open goes on past a fault (the compressed stream's format, the
-// audio stream and its format) the codec message is shown and LastResult keeps its value; any
-// other fault counts as that call's failure, with the message that failure has.
+// capture's handlers. A fault creating the audio stream leaves a file of picture only, and the
+// open goes on; a fault setting a format shows the codec message with the file and the reason,
+// since the service takes no write into a file with a stream left without its format. Any other
+// fault counts as that call's failure, with the message that failure has.
+//
+// An open that fails part-way leaves a file that can take nothing, and the capture would go on
+// writing nowhere until its user stopped it: the capture is stopped, and the file, empty, is
+// removed once released.
 #include <QLineEdit>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -52,13 +58,19 @@ Outcome Attempt(Call call) noexcept {
     }
 }
 
-// A fault where the open goes on: the codec message, and the previous result stands.
-void TakeUnlessFaulted(std::int32_t& lastResult, const Outcome& outcome) {
-    if (outcome.faulted) {
-        platform::ShowMessage(kCodecMissing);
-    } else {
-        lastResult = outcome.result;
-    }
+// The file as its user knows it: the system's path when a drive holds it, and why it failed.
+std::string Where(const char* path, int error) {
+    const std::string host = platform::HostPath(path);
+    std::string where = host.empty() ? std::string(path) : host;
+    const std::string reason = FileErrorReason(host.empty() ? kFileNoDrive : error);
+    if (!reason.empty()) where += " : " + reason;
+    return where;
+}
+
+// The codec text, then the file, the reason and what it costs the recording.
+std::string CodecText(const TForm1& form, const Outcome& outcome, const char* cost) {
+    const int error = outcome.result == AVIERR_MEMORY ? ENOMEM : 0;
+    return std::string(kCodecMissing) + '\n' + Where(form.AviOutput.Path.c_str(), error) + cost;
 }
 
 void ReleaseFile(PAVIFILE& file) {
@@ -144,11 +156,13 @@ std::int32_t Incremented(std::int32_t count) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(count) + 1u);
 }
 
-// The disk refused the write: the file keeps what it had, nothing more is written, and the
-// capture is stopped as the abort key stops it; the user is told when it has ended.
+// The disk refused the write, or the memory to make it: the file keeps what it had, nothing more
+// is written, and the capture is stopped as the abort key stops it; the user is told when it has
+// ended. Going on past a frame lost for memory would lose others unsaid.
 bool Refused(TForm1& form) {
-    if (form.LastResult != AVIERR_FILEWRITE) return false;
-    form.WriteFailed = {true, platform::LastAviWriteError(), form.AviOutput.Path,
+    if (form.LastResult != AVIERR_FILEWRITE && form.LastResult != AVIERR_MEMORY) return false;
+    const int error = form.LastResult == AVIERR_MEMORY ? ENOMEM : platform::LastAviWriteError();
+    form.WriteFailed = {true, error, form.AviOutput.Path,
                         form.FileVideoFrames == 0 && form.FileAudioBlocks == 0};
     form.StopSequence();
     return true;
@@ -192,7 +206,11 @@ std::string WriteFailureText(const TForm1& form) {
                FolderOf(form.WriteFailed.File);
     std::string text = "Écriture impossible sur le disque de destination";
     const std::string reason = FileErrorReason(form.WriteFailed.Error);
-    if (!reason.empty()) text += " (" + reason + ")";
+    if (form.WriteFailed.Error == ENOMEM) {
+        text = "Mémoire insuffisante";
+    } else if (!reason.empty()) {
+        text += " (" + reason + ")";
+    }
     text += " : la capture est arrêtée";
     const std::string files = RecordedIn(form);
     if (files.empty()) return text + " et rien n'a pu être enregistré ...";
@@ -219,7 +237,7 @@ bool CreateVideoStream(TForm1& form, const BITMAPINFOHEADER& format) {
 }
 
 // Frames the card delivers as Motion-JPEG are stored as they come: no compressed stream.
-bool MakeVideoTarget(TForm1& form, bool asDelivered) {
+Outcome MakeVideoTarget(TForm1& form, bool asDelivered) {
     TForm1::AviOutputFile& out = form.AviOutput;
     const Outcome made = Attempt([&] {
         const DWORD fourcc = FourCC(form.CompressorFourCC);
@@ -229,61 +247,65 @@ bool MakeVideoTarget(TForm1& form, bool asDelivered) {
                                        out.CompressOptions.get(), nullptr);
     });
     form.LastResult = made.result;
-    if (form.LastResult != AVIERR_OK) return false;
-    form.VideoTarget = asDelivered ? out.RawVideoStream : out.CompressedVideoStream;
-    return true;
-}
-
-bool FormatVideoStream(TForm1& form, const BYTE* format, std::uint16_t size, bool asDelivered) {
-    PAVISTREAM stream = form.VideoTarget;
-    const Outcome set = Attempt(
-        [&] { return AVIStreamSetFormat(stream, 0, const_cast<BYTE*>(format), LONG{size}); });
-    if (asDelivered) {
-        form.LastResult = set.result;
-    } else {
-        TakeUnlessFaulted(form.LastResult, set);
+    if (form.LastResult == AVIERR_OK) {
+        form.VideoTarget = asDelivered ? out.RawVideoStream : out.CompressedVideoStream;
     }
-    return form.LastResult == AVIERR_OK;
+    return made;
 }
 
-bool CreateAudioStream(TForm1& form) {
+// A fault on the compressed stream is answered apart; any other result is the step's own.
+Outcome FormatVideoStream(TForm1& form, const BYTE* format, std::uint16_t size, bool asDelivered) {
+    PAVISTREAM stream = form.VideoTarget;
+    Outcome set = Attempt(
+        [&] { return AVIStreamSetFormat(stream, 0, const_cast<BYTE*>(format), LONG{size}); });
+    set.faulted = set.faulted && !asDelivered;
+    if (!set.faulted) form.LastResult = set.result;
+    return set;
+}
+
+Outcome CreateAudioStream(TForm1& form) {
     TForm1::AviOutputFile& out = form.AviOutput;
-    TakeUnlessFaulted(form.LastResult, Attempt([&] {
-                          out.AudioStreamHeader.reset(new AVISTREAMINFOA(AudioStreamInfo()));
-                          out.AudioFormat.reset(new WAVEFORMATEX(RecordedSound()));
-                          return AVIFileCreateStreamA(out.File, &out.AudioStream,
-                                                      out.AudioStreamHeader.get());
-                      }));
-    return form.LastResult == AVIERR_OK;
+    const Outcome made = Attempt([&] {
+        out.AudioStreamHeader.reset(new AVISTREAMINFOA(AudioStreamInfo()));
+        out.AudioFormat.reset(new WAVEFORMATEX(RecordedSound()));
+        return AVIFileCreateStreamA(out.File, &out.AudioStream, out.AudioStreamHeader.get());
+    });
+    if (!made.faulted) form.LastResult = made.result;
+    return made;
 }
 
 // After a fault creating it there is no audio stream to format: the file records picture only.
-bool FormatAudioStream(TForm1& form) {
+Outcome FormatAudioStream(TForm1& form) {
     TForm1::AviOutputFile& out = form.AviOutput;
-    if (out.AudioStream == nullptr) return true;
-    TakeUnlessFaulted(form.LastResult, Attempt([&] {
-                          return AVIStreamSetFormat(out.AudioStream, 0, out.AudioFormat.get(),
-                                                    sizeof(WAVEFORMATEX));
-                      }));
-    return form.LastResult == AVIERR_OK;
+    if (out.AudioStream == nullptr) return {};
+    const Outcome set = Attempt([&] {
+        return AVIStreamSetFormat(out.AudioStream, 0, out.AudioFormat.get(), sizeof(WAVEFORMATEX));
+    });
+    if (!set.faulted) form.LastResult = set.result;
+    return set;
 }
 
 void Abandon(TForm1& form, const char* text) {
+    form.AviOutput.TakesNothing = true;
     form.CloseAviOutput();
+    form.StopSequence();
     form.ReportError(QString::fromUtf8(text));
 }
 
-// A file that cannot be opened takes nothing, and no roll-over would ever come to try another:
-// the capture ends as a refused write ends it, and the message says which file and why.
+// No roll-over would ever come to try another file: the message says which file and why.
 void AbandonUnopened(TForm1& form, const char* path) {
-    const std::string host = platform::HostPath(path);
-    std::string where = host.empty() ? std::string(path) : host;
-    const std::string reason =
-        FileErrorReason(host.empty() ? kFileNoDrive : platform::LastAviWriteError());
-    if (!reason.empty()) where += " : " + reason;
+    const std::string where = Where(path, platform::LastAviWriteError());
     form.CloseAviOutput();
     form.StopSequence();
     form.ReportError(QString::fromUtf8(kOpenFailed) + u'\n' + QString::fromStdString(where));
+}
+
+void AbandonUnformatted(TForm1& form, const Outcome& fault) {
+    const std::string text = CodecText(form, fault, " : la capture est arrêtée ...");
+    form.AviOutput.TakesNothing = true;
+    form.CloseAviOutput();
+    form.StopSequence();
+    platform::ShowMessage(text);
 }
 
 HRESULT ProbeStreams(PAVIFILE& file, PAVISTREAM& raw, PAVISTREAM& compressed, DWORD fourcc,
@@ -327,6 +349,8 @@ void TForm1::AviOutputFile::Release() {
     AudioStreamHeader.reset();
     AudioFormat.reset();
     CompressOptions.reset();
+    if (TakesNothing) DeleteFileA(Path.c_str());
+    TakesNothing = false;
     Path.clear();
 }
 
@@ -357,12 +381,23 @@ void TForm1::OpenAviOutput(const char* path, const BYTE* format, std::uint16_t f
         return Abandon(*this, kStreamFailed);
     }
     const bool asDelivered = Edit2->text() == QLatin1String("MJPG");
-    if (!MakeVideoTarget(*this, asDelivered)) return platform::ShowMessage(kCodecMissing);
-    if (!FormatVideoStream(*this, format, formatSize, asDelivered)) {
-        return Abandon(*this, kVideoFormatFailed);
+    if (const Outcome made = MakeVideoTarget(*this, asDelivered); LastResult != AVIERR_OK) {
+        AviOutput.TakesNothing = true;  // held until the next close all the same
+        StopSequence();
+        return platform::ShowMessage(CodecText(*this, made, " : la capture est arrêtée ..."));
     }
-    if (!CreateAudioStream(*this)) return Abandon(*this, kAudioStreamFailed);
-    if (!FormatAudioStream(*this)) Abandon(*this, kAudioFormatFailed);
+    const Outcome videoFormat = FormatVideoStream(*this, format, formatSize, asDelivered);
+    if (videoFormat.faulted) return AbandonUnformatted(*this, videoFormat);
+    if (LastResult != AVIERR_OK) return Abandon(*this, kVideoFormatFailed);
+    const Outcome audio = CreateAudioStream(*this);
+    if (audio.faulted) {
+        platform::ShowMessage(
+            CodecText(*this, audio, " : le son n'est pas enregistré dans ce fichier ..."));
+    }
+    if (LastResult != AVIERR_OK) return Abandon(*this, kAudioStreamFailed);
+    const Outcome audioFormat = FormatAudioStream(*this);
+    if (audioFormat.faulted) return AbandonUnformatted(*this, audioFormat);
+    if (LastResult != AVIERR_OK) Abandon(*this, kAudioFormatFailed);
 }
 
 void TForm1::CloseAviOutput() {

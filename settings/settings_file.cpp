@@ -155,6 +155,10 @@ std::string FileErrorReason(int error) {
             return "un réglage ne peut pas tenir sur plusieurs lignes";
         case kFileNoDrive:
             return "lecteur introuvable";
+        case ENOMEM:
+            return "mémoire insuffisante";
+        case kFileAviLimit:
+            return "taille maximale d'un fichier AVI atteinte";
         default:
             return {};
     }

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/files.h"
 #include "platform/mmsystem.h"
@@ -273,7 +274,7 @@ HRESULT AviWriter::Write(int number, const void* data, std::size_t bytes, bool k
     const std::uint64_t chunk = 8 + bytes + (bytes & 1);
     const std::uint64_t finalSize = end_ + chunk + 8 + (index_.size() + 1) * kIndexEntryBytes;
     if (finalSize > limits_.maxFileBytes) {
-        error_ = EFBIG;
+        error_ = kFileAviLimit;
         return AVIERR_FILEWRITE;
     }
     if (!WriteChunk(stream.ckid, data, bytes)) return AVIERR_FILEWRITE;
@@ -302,13 +303,19 @@ void AviWriter::Account(Stream& stream, std::size_t bytes, LONG samples) {
 }
 
 // Lays the headers out with the streams as they are now and opens the movi list.
+// The index's room is taken first: memory refused then is a refusal of the write, and the file
+// is left as it was.
 HRESULT AviWriter::Commit() {
+    try {
+        index_.reserve(kIndexReserve);
+    } catch (const std::bad_alloc&) {
+        return AVIERR_MEMORY;
+    }
     RenderHeaders(false);
     iovec part{const_cast<char*>(headers_.Bytes().data()), headers_.Size()};
     if (!WriteAt(0, &part, 1)) return AVIERR_FILEWRITE;
     end_ = headers_.Size();
     moviFourccAt_ = end_ - 4;
-    index_.reserve(kIndexReserve);
     return AVIERR_OK;
 }
 
@@ -459,15 +466,20 @@ bool AviWriter::WriteIndex() {
     return true;
 }
 
+// Runs from the destructor: memory refused on the way leaves the file as its last header
+// rewrite made it, a file that plays up to there, and is never thrown on.
 void AviWriter::Finish() {
     if (fd_ < 0) return;
-    if (Committed() || Commit() == AVIERR_OK) {
-        const bool indexed = WriteIndex();
-        RewriteHeaders(indexed);
-        // Headers first, then the cut: the file is valid at every step.
-        if (::ftruncate(fd_, static_cast<off_t>(end_ + indexBytes_)) != 0) {
-            // Leftovers of a failed write past the index are outside the RIFF sizes: harmless.
+    try {
+        if (Committed() || Commit() == AVIERR_OK) {
+            const bool indexed = WriteIndex();
+            RewriteHeaders(indexed);
+            // Headers first, then the cut: the file is valid at every step.
+            if (::ftruncate(fd_, static_cast<off_t>(end_ + indexBytes_)) != 0) {
+                // Leftovers of a failed write past the index are outside the RIFF sizes.
+            }
         }
+    } catch (const std::bad_alloc&) {
     }
     ::close(fd_);
     fd_ = -1;

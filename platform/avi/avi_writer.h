@@ -81,7 +81,7 @@ class AviWriter {
     // Writes the index and the final headers and closes the file; later calls do nothing.
     void Finish();
 
-    // Why the latest write of a chunk failed: an errno value (EFBIG at the size limit).
+    // Why the latest write of a chunk failed: an errno value (kFileAviLimit at the AVI 1.0 size).
     int Error() const { return error_; }
 
   private:

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "platform/avi/avi_writer.h"
 #include "platform/avifile.h"
@@ -311,9 +312,9 @@ TEST_F(AviOutputTest, ProbeFindsTheCompressorsTheMachineHasAndLeavesItsFile) {
 
 // ---- failures ----
 
-// A file that cannot be opened is named in the message, with the system's reason, on a second
-// line; the capture is stopped, since nothing can be written.
-TEST_F(AviOutputTest, FailedOpenReportsReleasesAllAndBeeps) {
+// A file that cannot be opened, or that the open leaves unable to take a frame, stops the
+// capture, since nothing could be written; the file named is left as nothing: no file.
+TEST_F(AviOutputTest, FailedOpenReportsReleasesAllAndStopsTheCapture) {
     struct Case {
         const char* what;
         std::string path;
@@ -341,53 +342,48 @@ TEST_F(AviOutputTest, FailedOpenReportsReleasesAllAndBeeps) {
         EXPECT_EQ(platform::MessageBeepCount() - before, 1u) << c.what;
         EXPECT_NE(form().LastResult, 0) << c.what;
         EXPECT_TRUE(HoldsNothing()) << c.what;
-        if (c.message.starts_with(opened)) {
-            EXPECT_FALSE(run.capture.Sent(WM_CAP_STOP).empty()) << c.what;
-        }
+        EXPECT_FALSE(run.capture.Sent(WM_CAP_STOP).empty()) << c.what;
     }
+    EXPECT_FALSE(QFile::exists(Host("8.avi")) || QFile::exists(Host("none.avi")));
     EXPECT_FALSE(QFile::exists(dir.path() + "/elsewhere.avi")) << "written through the link";
 }
 
-// The open stops at the codec message and keeps the file and its raw stream until the close;
-// writes meanwhile touch no stream and count nothing: the log tells what the file holds.
-TEST_F(AviOutputTest, MissingCompressorKeepsTheFileUntilClosedAndWritesTouchNothing) {
+// A compressor that cannot take the stream: the codec text names the file and the reason (the
+// memory a fault stands for), the capture stops, writes count nothing, and the file, which can
+// take nothing, is gone once released. A missing compressor keeps its file until the close.
+TEST_F(AviOutputTest, ACompressorThatFailsStopsTheCaptureAndLeavesNoFile) {
+    const struct {
+        const char* file;
+        bool fault;
+        std::string cost;
+    } cases[] = {{"divx.avi", false, " : la capture est arrêtée ..."},
+                 {"fault.avi", true, " : mémoire insuffisante : la capture est arrêtée ..."}};
     form().CompressorFourCC = "DIVX";
-    Open("T:\\divx.avi", Format(BI_RGB));
-    EXPECT_EQ(run.boxes.texts, std::vector<std::string>{kCodecMissing});
-    EXPECT_EQ(NewBeeps(), 0u);
-    const TForm1::AviOutputFile& out = form().AviOutput;
-    EXPECT_TRUE(out.File && out.RawVideoStream);
-    EXPECT_FALSE(out.CompressedVideoStream || out.AudioStream || form().VideoTarget);
-
     auto frames = Frames(1);
     auto sound = Sound(0, 7056);
-    Write(frames[0], false, true);
-    WriteSound(sound);
-    EXPECT_EQ(form().LastResult, AVIERR_BADHANDLE);
-    EXPECT_EQ(form().FileVideoFrames, 0);
-    EXPECT_EQ(form().CaptureFrames, 0u);
-    EXPECT_EQ(form().FileAudioBlocks, 0);
-    EXPECT_EQ(form().FileBytes, 0u);
-    form().CloseAviOutput();
-    EXPECT_TRUE(HoldsNothing());
-    form().CloseAviOutput();  // a second close releases nothing
-    EXPECT_TRUE(HoldsNothing());
-    EXPECT_EQ(run.boxes.texts.size(), 1u);
-}
-
-TEST_F(AviOutputTest, FaultSettingTheCompressedFormatShowsTheCodecMessageAndTheOpenGoesOn) {
-    FakeDivx divx(true);
-    form().CompressorFourCC = "DIVX";
-    Open("T:\\fault.avi", Format(BI_RGB));
-    EXPECT_EQ(run.boxes.texts, std::vector<std::string>{kCodecMissing});
-    EXPECT_EQ(NewBeeps(), 0u);
-    EXPECT_EQ(form().LastResult, 0) << "the previous result stands";
-    EXPECT_NE(form().AviOutput.AudioStream, nullptr);
-    auto frames = Frames(1);
-    Write(frames[0]);
-    EXPECT_NE(form().LastResult, 0) << "a stream without its format takes nothing";
-    form().CloseAviOutput();
-    EXPECT_TRUE(HoldsNothing());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        std::optional<FakeDivx> divx;
+        if (c.fault) divx.emplace(true);
+        run.boxes.texts.clear();
+        run.capture.Clear();
+        Open(std::string("T:\\") + c.file, Format(BI_RGB));
+        EXPECT_EQ(run.boxes.texts, std::vector<std::string>{kCodecMissing + "\n" +
+                                                            Host(c.file).toStdString() + c.cost});
+        EXPECT_EQ(NewBeeps(), 0u);
+        EXPECT_FALSE(run.capture.Sent(WM_CAP_STOP).empty());
+        const TForm1::AviOutputFile& out = form().AviOutput;
+        EXPECT_EQ(out.File && out.RawVideoStream, !c.fault);
+        EXPECT_FALSE(out.CompressedVideoStream || form().VideoTarget);
+        Write(frames[0], false, true);
+        WriteSound(sound);
+        EXPECT_EQ(form().FileVideoFrames + form().FileAudioBlocks, 0);
+        EXPECT_EQ(form().CaptureFrames + form().FileBytes, 0u);
+        form().CloseAviOutput();
+        EXPECT_TRUE(HoldsNothing());
+        form().CloseAviOutput();  // a second close releases nothing
+        EXPECT_FALSE(QFile::exists(Host(c.file)));
+    }
 }
 
 // A write the disk refuses (a full disk, the file size limit of `ulimit -f`, the AVI 1.0 limit
@@ -401,9 +397,12 @@ TEST_F(AviOutputTest, AWriteTheDiskRefusesEndsTheCaptureAndTheLogTellsWhatTheFil
         rlim_t fileLimit;  // 0: none
         std::uint64_t aviLimit;
         bool empty;
-    } cases[] = {{"ulimit -f", 2'000'000, 0x7FFFFFFF, false},
-                 {"AVI 1.0 limit", 0, 2'000'000, false},
-                 {"not even a frame", 600, 0x7FFFFFFF, true}};
+        int error;
+        const char* reason;
+    } cases[] = {{"ulimit -f", 2'000'000, 0x7FFFFFFF, false, EFBIG, "disque plein"},
+                 {"AVI 1.0 limit", 0, 2'000'000, false, kFileAviLimit,
+                  "taille maximale d'un fichier AVI atteinte"},
+                 {"not even a frame", 600, 0x7FFFFFFF, true, EFBIG, "disque plein"}};
     const auto previousAction = std::signal(SIGXFSZ, SIG_IGN);
     rlimit previousLimit{};
     getrlimit(RLIMIT_FSIZE, &previousLimit);
@@ -430,7 +429,7 @@ TEST_F(AviOutputTest, AWriteTheDiskRefusesEndsTheCaptureAndTheLogTellsWhatTheFil
             WriteSound(sound);
         }
         ASSERT_TRUE(form().WriteFailed.Met);
-        EXPECT_EQ(form().WriteFailed.Error, EFBIG);
+        EXPECT_EQ(form().WriteFailed.Error, c.error);
         const std::int32_t held = form().FileVideoFrames;
         const std::uint32_t bytes = form().FileBytes;
         Write(frames[0]);
@@ -447,9 +446,8 @@ TEST_F(AviOutputTest, AWriteTheDiskRefusesEndsTheCaptureAndTheLogTellsWhatTheFil
             EXPECT_EQ(form().ListBox1->item(3)->text().toStdString(),
                       "Cp Video     : " + std::to_string(held));
         }
-        const std::string cause =
-            "Écriture impossible sur le disque de destination (disque plein) : la capture est "
-            "arrêtée";
+        const std::string cause = "Écriture impossible sur le disque de destination (" +
+                                  std::string(c.reason) + ") : la capture est arrêtée";
         EXPECT_EQ(
             run.boxes.texts,
             std::vector<std::string>{
