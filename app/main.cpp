@@ -1,8 +1,10 @@
 #include <QApplication>
 #include <QPointer>
+#include <cstdlib>
 
 #include "app/command_line.h"
 #include "app/form1.h"
+#include "app/memory_refused.h"
 #include "platform/messages.h"
 #include "platform/signals.h"
 #include "settings/settings_file.h"
@@ -48,8 +50,11 @@ class EndRequests {
 
 int main(int argc, char** argv) {
     if (const std::optional<int> status = HandleCommandLine(argc, argv)) return *status;
+    EndOnRefusedMemory();
     EndRequests ending;  // first, so that it outlives the application calling it
     QApplication app(argc, argv);
+    // A pool whose threads were not all made is stuck for good: nothing of the run to keep yet.
+    if (!StartImageThreads()) std::_Exit(EXIT_FAILURE);
     ending.Listen();
     RemoveStaleSettingsTemporaries();
     // A close requested during the creation steps only hides the window; it is shown all the same.

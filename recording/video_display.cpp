@@ -99,6 +99,7 @@ bool BeginImage1Picture(TForm1& form) {
     if (form.Image1Picture.size() != form.FrameBitmap.size() ||
         form.Image1Picture.format() != form.FrameBitmap.format()) {
         form.Image1Picture = QImage(form.FrameBitmap.size(), form.FrameBitmap.format());
+        if (form.Image1Picture.isNull()) return false;  // its memory refused: nothing shown
     }
     std::memcpy(form.Image1Picture.bits(), form.FrameBitmap.constBits(),
                 static_cast<std::size_t>(form.FrameBitmap.sizeInBytes()));

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <limits>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "platform/capture/capture_source.h"
@@ -427,6 +428,9 @@ LRESULT RunSequence(CaptureWindow& window) {
     try {
         sequence = std::make_unique<Sequence>(window);
         if (!sequence->Start()) return FALSE;
+    } catch (const std::bad_alloc&) {
+        ShowMessage("Mémoire insuffisante : la capture n'a pas pu démarrer.");
+        return FALSE;
     } catch (const std::exception&) {
         return FALSE;
     }
