@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/run_mode.h"
 #include "platform/vfw.h"
 #include "recording/recording_state.h"
 
@@ -78,7 +79,7 @@ class TForm1 : public QWidget, public RecordingState {
     QTimer* Timer2;
 
     // ---- app/: run mode and geometry ----
-    QString RunMode;
+    RunMode Mode = RunMode::Window;  // from the first argument, read once at creation
     bool StartupFailed = false;
     std::uint16_t ScreenWidth = 0;
     std::uint16_t ScreenHeight = 0;
@@ -141,6 +142,10 @@ class TForm1 : public QWidget, public RecordingState {
     void RegisterHandlers(CAPSTATUSCALLBACK status, CAPVIDEOCALLBACK video, CAPWAVECALLBACK audio);
     void ReadVideoFormat();
     void NameCompression();
+    // The capture format's name as Edit2 shows it ("MJPG", "bi_RGB", "Pas de format").
+    QString FormatName() const;
+    // Frames that come as Motion-JPEG are stored as they come and decompressed to be shown.
+    bool DeliversMotionJpeg() const;
     bool NegotiateVideoFormat();
     BITMAPINFOHEADER CaptureFormatHeader() const;
     void PlayClick();
@@ -255,9 +260,6 @@ class TForm1 : public QWidget, public RecordingState {
     void Button9Click();
     // FrameLimit from Edit1's text; false (after the conversion error) when it is no whole number.
     bool TakeFrameLimit();
-    // The toolkit's text-to-integer conversion: nothing, after its error box, for a text that is
-    // no whole number.
-    static std::optional<std::int32_t> StrToInt(const QString& text);
     // Start-up's activation and the start timer (app/startup.cpp).
     void FormActivate();
     void Timer1Timer();
@@ -270,6 +272,8 @@ class TForm1 : public QWidget, public RecordingState {
     bool CloseAfterCapture = false;
 
     // ---- settings/: options panel (options_panel.cpp) ----
+    // Lines 4 to 8 of the settings file into the options they hold.
+    void LoadSavedOptions();
     void Button1Click();
     void Button10Click();
     void FillDriveList(QComboBox* list);

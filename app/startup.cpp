@@ -7,10 +7,10 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QTimer>
-#include <functional>
 #include <string>
 
 #include "app/form1.h"
+#include "platform/conversions.h"
 #include "platform/display.h"
 #include "platform/messages.h"
 #include "recording/handlers.h"
@@ -61,17 +61,9 @@ void FillOptionLists(TForm1& form) {
 }
 
 void ApplySavedOptions(TForm1& form) {
+    form.LoadSavedOptions();
     const std::string path = SettingsPath(ExeDirectory());
-    const auto load = [&path](WORD line, const std::function<void(const QString&)>& apply) {
-        const std::string text = ReadSettingLine(path, line);
-        if (!text.empty()) apply(QString::fromStdString(text));
-    };
-    load(4, [&form](const QString& text) { form.ComboBox4->setEditText(text); });
-    load(5, [&form](const QString& text) { form.ComboBox2->setEditText(text); });
-    load(6, [&form](const QString& text) { form.ComboBox3->setEditText(text); });
-    load(7, [&form](const QString& text) { form.ComboBox5->setEditText(text); });
-    load(8, [&form](const QString& text) { form.Edit1->setText(text); });
-    form.CheckBox1->setChecked(ReadSettingLine(path, 9) == "1");
+    form.CheckBox1->setChecked(ReadSettingLine(path, kCaptureCacheLine) == "1");
 }
 
 // Motion-JPEG, else DivX: the compressor every recording of this run will use.
@@ -95,11 +87,11 @@ bool ChooseCompressor(TForm1& form) {
 }  // namespace
 
 bool TForm1::IsFullScreenMode() const {
-    return RunMode == QLatin1String("Capture") || RunMode == QLatin1String("TV");
+    return Mode == RunMode::Capture || Mode == RunMode::TV;
 }
 
 bool TForm1::IsAutomaticMode() const {
-    return IsFullScreenMode() || RunMode == QLatin1String("Time");
+    return IsFullScreenMode() || Mode == RunMode::Time;
 }
 
 void TForm1::EndRunThatCannotCapture() {
@@ -116,7 +108,7 @@ void TForm1::FormCreate() {
 
 void TForm1::RunCreationSteps() {
     if (!ChooseCompressor(*this)) return;
-    RunMode = Arguments.value(1);
+    Mode = ParseRunMode(Arguments.value(1));
     StartupFailed = false;
     PrepareDisplayForRunMode();
     AppDirectory = ExeDirectory();
@@ -131,7 +123,7 @@ void TForm1::RunCreationSteps() {
         return;
     }
     ShowLivePicture();
-    if (Edit2->text() == QLatin1String("MJPG")) PrepareDecompressor();
+    if (DeliversMotionJpeg()) PrepareDecompressor();
     OpenDisplayObjects();
 }
 
@@ -140,27 +132,28 @@ void TForm1::PrepareDisplayForRunMode() {
     ScreenHeight = static_cast<std::uint16_t>(GetSystemMetrics(SM_CYSCREEN));
     TargetWidth = 800;
     TargetHeight = 600;
-    if (RunMode == QLatin1String("TV")) {
+    if (Mode == RunMode::TV) {
         TargetWidth = ScreenWidth;
         TargetHeight = ScreenHeight;
         Image1->resize(ScreenWidth, ScreenHeight);
         SwitchDisplayForRunMode();
     }
-    if (RunMode == QLatin1String("Capture")) SwitchDisplayForRunMode();
-    if (RunMode == QLatin1String("Time")) ShowTimeTile();
+    if (Mode == RunMode::Capture) SwitchDisplayForRunMode();
+    if (Mode == RunMode::Time) ShowTimeTile();
 }
 
 // Where the window was at the last close: top 15 and centred across when nothing was saved.
 // False, after the conversion error, when a saved line is no whole number.
 bool TForm1::PlaceWindowFromSettings() {
     const std::string path = SettingsPath(AppDirectory);
-    const QString top = QString::fromStdString(ReadSettingLine(path, 2));
-    std::optional<std::int32_t> value = top.isEmpty() ? 15 : StrToInt(top);
+    const QString top = QString::fromStdString(ReadSettingLine(path, kWindowTopLine));
+    std::optional<std::int32_t> value = top.isEmpty() ? 15 : platform::StrToInt(top);
     if (!value) return false;
     move(x(), *value);
-    const QString left = QString::fromStdString(ReadSettingLine(path, 3));
+    const QString left = QString::fromStdString(ReadSettingLine(path, kWindowLeftLine));
     // Integer division truncates toward zero, also for a window wider than the desktop.
-    value = left.isEmpty() ? (GetSystemMetrics(SM_CXSCREEN) - width()) / 2 : StrToInt(left);
+    value =
+        left.isEmpty() ? (GetSystemMetrics(SM_CXSCREEN) - width()) / 2 : platform::StrToInt(left);
     if (!value) return false;
     move(*value, y());
     return true;
@@ -192,8 +185,8 @@ void TForm1::FormCloseQuery() {
         return;
     }
     const std::string path = SettingsPath(ExeDirectory());
-    WriteSettingLine(path, std::to_string(y()), 2);
-    WriteSettingLine(path, std::to_string(x()), 3);
+    WriteSettingLine(path, std::to_string(y()), kWindowTopLine);
+    WriteSettingLine(path, std::to_string(x()), kWindowLeftLine);
     ReleaseCaptureWindow();
     RestoreDisplay();
 }
@@ -214,7 +207,7 @@ void TForm1::ReleaseCaptureWindow() {
     CaptureFormat.clear();
     CaptureFormat.shrink_to_fit();
     CloseDisplayObjects();
-    if (Edit2->text() == QLatin1String("MJPG")) ReleaseDecompressor();
+    if (DeliversMotionJpeg()) ReleaseDecompressor();
     DisconnectDriver(DriverIndex);
 }
 
@@ -250,7 +243,7 @@ void TForm1::FormActivate() {
     }
     // TV mode only shows the card's picture, and a failed start-up made nothing to show it
     // with: once its message is acknowledged it ends as the run without a compressor does.
-    if (StartupFailed && RunMode == QLatin1String("TV")) {
+    if (StartupFailed && Mode == RunMode::TV) {
         Timer2->start();
         return;
     }
@@ -263,7 +256,7 @@ void TForm1::FormActivate() {
     ApplySavedOptions(*this);
     SetAudioFormat(AudioChannels, AudioRate);
     ApplyCaptureParameters();
-    if (RunMode == QLatin1String("Time")) PlaceTimeWindow();
+    if (Mode == RunMode::Time) PlaceTimeWindow();
     if (IsAutomaticMode()) {
         repaint();
         Timer1->start();
@@ -279,7 +272,7 @@ void TForm1::Timer2Timer() {
 // (no driver, a start refused).
 void TForm1::Timer1Timer() {
     Timer1->stop();
-    if (RunMode == QLatin1String("TV")) Image1->setScaledContents(false);
+    if (Mode == RunMode::TV) Image1->setScaledContents(false);
     const QPointer<TForm1> alive(this);
     StartCapture();
     if (alive && isVisible()) EndRunThatCannotCapture();

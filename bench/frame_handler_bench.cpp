@@ -17,11 +17,11 @@
 
 #include "app/form1.h"
 #include "bench/scratch_folder.h"
+#include "capture/video_display.h"
 #include "platform/capture/testcard.h"
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "recording/handlers.h"
-#include "recording/video_display.h"
 #include "tests/support/alloc_counter.h"
 
 namespace {

@@ -119,7 +119,7 @@ void TForm1::DropCaptureWindow(HWND window) {
 // A driver change during a capture would take the capture's own driver away from it.
 void TForm1::ComboBox1Change() {
     if (Capturing) return;
-    if (Edit2->text() == QLatin1String("MJPG")) ReleaseDecompressor();
+    if (DeliversMotionJpeg()) ReleaseDecompressor();
     if (CaptureWindow != nullptr) DisconnectDriver(DriverIndex);
     DriverIndex = SelectedDriverIndex();
     ConnectDriver(DriverIndex);
@@ -136,7 +136,7 @@ void TForm1::RegisterHandlers(CAPSTATUSCALLBACK status, CAPVIDEOCALLBACK video,
     SendMessageA(CaptureWindow, WM_CAP_SET_CALLBACK_STATUSA, 0, reinterpret_cast<LPARAM>(status));
     SendMessageA(CaptureWindow, WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0,
                  reinterpret_cast<LPARAM>(video));
-    if (RunMode != QLatin1String("TV")) {
+    if (Mode != RunMode::TV) {
         SendMessageA(CaptureWindow, WM_CAP_SET_CALLBACK_WAVESTREAM, 0,
                      reinterpret_cast<LPARAM>(audio));
     }
@@ -157,7 +157,7 @@ void TForm1::RepeatStartupStepsForNewDriver() {
     TakeImageSizeFromFormat();
     FitToCaptureFormat();
     StartLiveDisplay();
-    if (Edit2->text() == QLatin1String("MJPG")) PrepareDecompressor();
+    if (DeliversMotionJpeg()) PrepareDecompressor();
     CloseDisplayObjects();
     OpenDisplayObjects();
 }

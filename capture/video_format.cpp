@@ -59,6 +59,14 @@ void TForm1::NameCompression() {
     Edit2->setCursorPosition(0);  // a field too narrow for its text shows its beginning
 }
 
+QString TForm1::FormatName() const {
+    return Edit2->text();
+}
+
+bool TForm1::DeliversMotionJpeg() const {
+    return FormatName() == QLatin1String("MJPG");
+}
+
 // Asks for an uncompressed picture of this size, sending the header alone; the other fields stay
 // as the driver reported them. Whatever the answer, the format kept is then the driver's own: a
 // refused request leaves it delivering what it delivered before, and an accepted one may have

@@ -23,6 +23,16 @@ constexpr int kFileNotRegular = -1;
 constexpr int kFileRemoved = -5;
 // A write would take the file past the AVI 1.0 size its readers accept.
 constexpr int kFileAviLimit = -6;
+// Failures of the program's own files: a setting that would span several lines, a path on no
+// mapped drive.
+constexpr int kFileLineBreak = -2;
+constexpr int kFileNoDrive = -3;
+
+namespace platform {
+// Why a file of the program could not be read or written (an errno value or one of the failures
+// above), in the words its messages use; empty for a failure with no plain explanation.
+std::string FileErrorReason(int error);
+}  // namespace platform
 
 // The type of the drive whose root is given ("C:\"); DRIVE_NO_ROOT_DIR for an unmapped letter or
 // a folder that does not exist.

@@ -77,17 +77,16 @@ void FinishLastFile(TForm1& form) {
 // display only for a card that delivers Motion-JPEG and a last file short of the frame limit;
 // otherwise the last frame stays on screen.
 void EndCapture(TForm1& form) {
-    if (form.RunMode == QLatin1String("TV")) {
+    if (form.Mode == RunMode::TV) {
         form.close();
         return;
     }
     FinishLastFile(form);
-    if (form.RunMode == QLatin1String("Time") || form.RunMode == QLatin1String("Capture")) {
+    if (form.Mode == RunMode::Time || form.Mode == RunMode::Capture) {
         form.close();
         return;
     }
-    if (form.Edit2->text() == QLatin1String("MJPG") &&
-        form.FileVideoFrames < std::int32_t{form.FrameLimit}) {
+    if (form.DeliversMotionJpeg() && form.FileVideoFrames < std::int32_t{form.FrameLimit}) {
         form.Panel6->hide();
         form.StartLiveDisplay();
     }

@@ -22,7 +22,6 @@
 #include "platform/avifile.h"
 #include "platform/files.h"
 #include "platform/messages.h"
-#include "settings/settings_file.h"
 
 namespace {
 
@@ -62,7 +61,7 @@ Outcome Attempt(Call call) noexcept {
 std::string Where(const char* path, int error) {
     const std::string host = platform::HostPath(path);
     std::string where = host.empty() ? std::string(path) : host;
-    const std::string reason = FileErrorReason(host.empty() ? kFileNoDrive : error);
+    const std::string reason = platform::FileErrorReason(host.empty() ? kFileNoDrive : error);
     if (!reason.empty()) where += " : " + reason;
     return where;
 }
@@ -205,7 +204,7 @@ std::string WriteFailureText(const TForm1& form) {
                "et ce qui y était enregistré a disparu avec lui ...\n" +
                FolderOf(form.WriteFailed.File);
     std::string text = "Écriture impossible sur le disque de destination";
-    const std::string reason = FileErrorReason(form.WriteFailed.Error);
+    const std::string reason = platform::FileErrorReason(form.WriteFailed.Error);
     if (form.WriteFailed.Error == ENOMEM) {
         text = "Mémoire insuffisante";
     } else if (!reason.empty()) {
@@ -380,7 +379,7 @@ void TForm1::OpenAviOutput(const char* path, const BYTE* format, std::uint16_t f
     if (!CreateVideoStream(*this, HeaderOf(format, formatSize))) {
         return Abandon(*this, kStreamFailed);
     }
-    const bool asDelivered = Edit2->text() == QLatin1String("MJPG");
+    const bool asDelivered = DeliversMotionJpeg();
     if (const Outcome made = MakeVideoTarget(*this, asDelivered); LastResult != AVIERR_OK) {
         AviOutput.TakesNothing = true;  // held until the next close all the same
         StopSequence();

@@ -9,13 +9,12 @@
 #include <string_view>
 
 #include "app/form1.h"
+#include "capture/video_display.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/locale_clock.h"
 #include "platform/messages.h"
 #include "platform/vfw.h"
-#include "recording/handlers.h"
-#include "settings/settings_file.h"
 
 namespace {
 
@@ -76,16 +75,6 @@ QString TForm1::FormatElapsed(std::uint32_t milliseconds) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(length));
 }
 
-std::size_t FormatElapsedInto(std::uint32_t milliseconds, char* out, std::size_t size) {
-    std::uint32_t seconds = milliseconds / 1000;
-    const std::uint32_t hours = seconds / 3600;
-    seconds -= hours * 3600;
-    const std::uint32_t minutes = seconds / 60;
-    seconds -= minutes * 60;
-    const int length = std::snprintf(out, size, "%.02u:%.02u:%.02u", hours, minutes, seconds);
-    return length < 0 ? 0 : std::min(static_cast<std::size_t>(length), size - 1);
-}
-
 bool TForm1::DeleteFileIfPresent(const QString& name) {
     return DeleteFileA(name.toUtf8().constData()) != FALSE;
 }
@@ -98,7 +87,7 @@ void TForm1::SaveCaptureLog() {
     if (error == 0) return;
     std::string text =
         std::string("Impossible d'enregistrer le journal de capture \"") + kLogName + '"';
-    const std::string reason = FileErrorReason(error);
+    const std::string reason = platform::FileErrorReason(error);
     if (!reason.empty()) text += " : " + reason;
     platform::ShowMessage(text + " ...");
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/form1.h"
+#include "platform/conversions.h"
 #include "platform/locale_clock.h"
 #include "platform/messages.h"
 
@@ -61,29 +62,6 @@ bool FileNamesFit(const TForm1& form) {
     return false;
 }
 
-bool IsDigit(QChar c) {
-    return c >= u'0' && c <= u'9';
-}
-
-// A whole number as the toolkit's conversion reads one: blanks ahead, an optional sign, decimal
-// digits, within 32 bits.
-std::optional<std::int32_t> WholeNumber(QStringView text) {
-    qsizetype i = 0;
-    while (i < text.size() && text[i] == u' ') ++i;
-    const bool negative = i < text.size() && text[i] == u'-';
-    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) ++i;
-    if (i == text.size()) return std::nullopt;
-    std::int64_t value = 0;
-    for (; i < text.size(); ++i) {
-        if (!IsDigit(text[i])) return std::nullopt;
-        value = value * 10 + (text[i].unicode() - u'0');
-        if (value > std::int64_t{INT32_MAX} + 1) return std::nullopt;
-    }
-    if (negative) value = -value;
-    if (value > INT32_MAX) return std::nullopt;
-    return static_cast<std::int32_t>(value);
-}
-
 // While a capture runs the window keeps handling events, so that "Stop" and "Quitter" work: what
 // would change the driver, its formats, the options or start a second capture is disabled until
 // it ends. Only what was enabled is, and is given back.
@@ -116,14 +94,8 @@ void RunSequence(TForm1& form) {
 
 }  // namespace
 
-std::optional<std::int32_t> TForm1::StrToInt(const QString& text) {
-    const std::optional<std::int32_t> number = WholeNumber(text);
-    if (!number) platform::ShowConversionError(text.toStdString());
-    return number;
-}
-
 bool TForm1::TakeFrameLimit() {
-    const std::optional<std::int32_t> number = StrToInt(Edit1->text());
+    const std::optional<std::int32_t> number = platform::StrToInt(Edit1->text());
     if (!number) return false;
     FrameLimit = static_cast<std::uint16_t>(*number);
     return true;
@@ -144,7 +116,7 @@ void TForm1::StartCapture() {
     CaptureDestination = ComboBox5->currentText();
     TakeCaptureRates();
     // TV mode shows the card and writes nothing: no name of its can be wrong.
-    if (RunMode != QLatin1String("TV") && !FileNamesFit(*this)) return;
+    if (Mode != RunMode::TV && !FileNamesFit(*this)) return;
     BuildFilePath();
     DeleteFileIfPresent(QStringLiteral("CapLog.txt"));
     RunSequence(*this);

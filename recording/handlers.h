@@ -22,12 +22,3 @@ std::int32_t VideoTimeOf(std::int32_t frames);
 // Every buffer of the file counts as long as the present one; the file's audio is always
 // 176,400 bytes a second.
 std::int32_t AudioTimeOf(std::int32_t blocks, std::uint32_t bytesRecorded);
-
-// FormatElapsed's text written into `out` (at most size - 1 characters and a zero), for the
-// status line that is made at every frame without allocating; its length.
-constexpr std::size_t kElapsedTextSize = 32;
-std::size_t FormatElapsedInto(std::uint32_t milliseconds, char* out, std::size_t size);
-
-// trunc(screenWidth / 800 * factor): the TV overlay's text place and font size grow with the
-// screen from their 800-pixel values.
-int ScaledToScreen(std::uint16_t screenWidth, int factor);

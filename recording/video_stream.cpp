@@ -1,9 +1,9 @@
 // The per-frame work of a capture: the frame is shown first, as the run mode wants it, then
 // recorded: the next file opened when none is, the drift acted on, the frame written.
 #include "app/form1.h"
+#include "capture/video_display.h"
 #include "platform/avifile.h"
 #include "recording/handlers.h"
-#include "recording/video_display.h"
 
 namespace {
 
@@ -110,9 +110,9 @@ void RecordFrame(TForm1& form, const VIDEOHDR& frame) {
 
 LRESULT VideoStreamHandler(HWND, LPVIDEOHDR frame) {
     if (Form1 == nullptr || frame == nullptr) return 1;
-    if (Form1->RunMode == QLatin1String("Time")) {
+    if (Form1->Mode == RunMode::Time) {
         BlinkTimeTile(*Form1);
-    } else if (Form1->RunMode == QLatin1String("TV")) {
+    } else if (Form1->Mode == RunMode::TV) {
         ShowTVFrame(*Form1, *frame);
         return 1;
     } else {

@@ -11,26 +11,24 @@
 
 namespace {
 
-// Lines 4 to 8, in the order they are read and saved.
+// The options the panel shows, in the order they are read and saved.
 struct OptionLine {
     WORD line;
     QComboBox* TForm1::*list;  // null for Edit1
 };
 
 constexpr OptionLine kOptionLines[] = {
-    {4, &TForm1::ComboBox4},
-    {5, &TForm1::ComboBox2},
-    {6, &TForm1::ComboBox3},
-    {7, &TForm1::ComboBox5},
-    {8, nullptr},
+    {kFrameRateLine, &TForm1::ComboBox4},
+    {kAudioRateLine, &TForm1::ComboBox2},
+    {kAudioChannelsLine, &TForm1::ComboBox3},
+    {kDestinationLine, &TForm1::ComboBox5},
+    {kFrameLimitLine, nullptr},
 };
 
 }  // namespace
 
-// Pressing "Options" again while the panel is open reloads the saved values over typed ones.
-void TForm1::Button1Click() {
-    FillDriveList(ComboBox5);
-    Panel5->show();
+// A line left empty keeps the control's text.
+void TForm1::LoadSavedOptions() {
     const std::string path = SettingsPath(ExeDirectory());
     for (const OptionLine& option : kOptionLines) {
         const QString text = QString::fromStdString(ReadSettingLine(path, option.line));
@@ -41,6 +39,13 @@ void TForm1::Button1Click() {
             Edit1->setText(text);
         }
     }
+}
+
+// Pressing "Options" again while the panel is open reloads the saved values over typed ones.
+void TForm1::Button1Click() {
+    FillDriveList(ComboBox5);
+    Panel5->show();
+    LoadSavedOptions();
 }
 
 // A and B are diskette letters: asking for them would wake the drive.
@@ -68,5 +73,5 @@ void TForm1::Button10Click() {
             option.list != nullptr ? (this->*option.list)->currentText() : Edit1->text();
         WriteSettingLine(path, text.toStdString(), option.line);
     }
-    WriteSettingLine(path, CheckBox1->isChecked() ? "1" : "0", 9);
+    WriteSettingLine(path, CheckBox1->isChecked() ? "1" : "0", kCaptureCacheLine);
 }

@@ -16,7 +16,7 @@ constexpr std::string_view kWriteFailure = "Impossible d'enregistrer les réglag
 
 std::string FailureText(std::string_view action, const std::string& path, int error) {
     std::string text = std::string(action) + " \"" + path + "\"";
-    const std::string reason = FileErrorReason(error);
+    const std::string reason = platform::FileErrorReason(error);
     if (!reason.empty()) text += " : " + reason;
     return text + " ...";
 }
@@ -132,34 +132,4 @@ std::string JoinSettingLines(const std::vector<std::string_view>& lines) {
         bytes += "\r\n";
     }
     return bytes;
-}
-
-std::string FileErrorReason(int error) {
-    switch (error) {
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return "accès refusé";
-        case ENOSPC:
-        case EDQUOT:
-        case EFBIG:
-            return "disque plein";
-        case ENOENT:
-        case ENOTDIR:
-            return "dossier introuvable";
-        case EISDIR:
-        case ENXIO:
-        case kFileNotRegular:
-            return "ce n'est pas un fichier";
-        case kFileLineBreak:
-            return "un réglage ne peut pas tenir sur plusieurs lignes";
-        case kFileNoDrive:
-            return "lecteur introuvable";
-        case ENOMEM:
-            return "mémoire insuffisante";
-        case kFileAviLimit:
-            return "taille maximale d'un fichier AVI atteinte";
-        default:
-            return {};
-    }
 }

@@ -17,14 +17,15 @@
 // Lines in a file the program creates: 0 to 20, all empty but those written.
 constexpr WORD kNewSettingsFileLines = 21;
 
-// Failures of the program's own files beside the system's errno values (and the platform's
-// kFileNotRegular).
-constexpr int kFileLineBreak = -2;  // a setting that would span several lines
-constexpr int kFileNoDrive = -3;    // the path is on no mapped drive
-
-// Why a file of the program could not be read or written, in the words its messages use; empty
-// for a failure with no plain explanation.
-std::string FileErrorReason(int error);
+// What the lines hold; the others stay empty.
+constexpr WORD kWindowTopLine = 2;
+constexpr WORD kWindowLeftLine = 3;
+constexpr WORD kFrameRateLine = 4;
+constexpr WORD kAudioRateLine = 5;
+constexpr WORD kAudioChannelsLine = 6;
+constexpr WORD kDestinationLine = 7;
+constexpr WORD kFrameLimitLine = 8;
+constexpr WORD kCaptureCacheLine = 9;  // "1" when CheckBox1 is ticked
 
 // The directory part of a Windows-style path: everything up to its last '\' or ':' included;
 // empty when it has neither.

@@ -71,7 +71,7 @@ TEST(StartUp, InteractiveConnectsListsNegotiatesAndShowsOverlay) {
     EXPECT_EQ(run.capture.MessageIds(), kInteractiveStart);
     EXPECT_TRUE(run.boxes.texts.empty());
     EXPECT_FALSE(form.StartupFailed);
-    EXPECT_EQ(form.RunMode, "");
+    EXPECT_EQ(form.Mode, RunMode::Window);
     EXPECT_EQ(form.size(), QSize(593, 485));
     EXPECT_EQ(form.Panel1->geometry(), QRect(104, 23, 384, 288));
     EXPECT_EQ(form.Panel3->geometry(), QRect(96, 15, 400, 304));

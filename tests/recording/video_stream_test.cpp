@@ -9,6 +9,7 @@
 #include <functional>
 #include <vector>
 
+#include "capture/video_display.h"
 #include "platform/avifile.h"
 #include "platform/display.h"
 #include "platform/machine.h"

@@ -15,13 +15,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "capture/overlay_glyphs.h"
+#include "capture/video_display.h"
 #include "platform/display.h"
 #include "platform/drawdib.h"
 #include "platform/locale_clock.h"
 #include "platform/window_handles.h"
-#include "recording/handlers.h"
-#include "recording/overlay_glyphs.h"
-#include "recording/video_display.h"
 
 namespace {
 
@@ -245,6 +244,16 @@ void SetFrameBitmapSize(TForm1& form, int width, int height) {
 
 }  // namespace
 
+std::size_t FormatElapsedInto(std::uint32_t milliseconds, char* out, std::size_t size) {
+    std::uint32_t seconds = milliseconds / 1000;
+    const std::uint32_t hours = seconds / 3600;
+    seconds -= hours * 3600;
+    const std::uint32_t minutes = seconds / 60;
+    seconds -= minutes * 60;
+    const int length = std::snprintf(out, size, "%.02u:%.02u:%.02u", hours, minutes, seconds);
+    return length < 0 ? 0 : std::min(static_cast<std::size_t>(length), size - 1);
+}
+
 int ScaledToScreen(std::uint16_t screenWidth, int factor) {
     long double value = static_cast<long double>(screenWidth);
     value /= 800.0L;
@@ -258,7 +267,7 @@ void TForm1::OpenDisplayObjects() {
     const BITMAPINFOHEADER format = CaptureFormatHeader();
     SetFrameBitmapSize(*this, std::max(0, format.biWidth), std::max(0, format.biHeight));
     OverlayText.reserve(kOverlayTextSize);
-    if (RunMode == QLatin1String("TV")) {
+    if (Mode == RunMode::TV) {
         OverlayFont = QFont();
         OverlayFont.setPointSize(std::max(1, ScaledToScreen(ScreenWidth, kTVPoints)));
     } else {

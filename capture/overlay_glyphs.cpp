@@ -1,4 +1,4 @@
-#include "recording/overlay_glyphs.h"
+#include "capture/overlay_glyphs.h"
 
 #include <QFontMetrics>
 #include <QGlyphRun>

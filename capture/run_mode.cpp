@@ -1,0 +1,8 @@
+#include "capture/run_mode.h"
+
+RunMode ParseRunMode(const QString& argument) {
+    if (argument == QLatin1String("Capture")) return RunMode::Capture;
+    if (argument == QLatin1String("Time")) return RunMode::Time;
+    if (argument == QLatin1String("TV")) return RunMode::TV;
+    return RunMode::Window;
+}
