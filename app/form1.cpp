@@ -129,8 +129,6 @@ QTimer* MakeTimer(QObject* parent, const char* name) {
 
 }  // namespace
 
-TForm1* Form1 = nullptr;
-
 TForm1::TForm1(const QStringList& arguments, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), Arguments(arguments) {
     setObjectName(QStringLiteral("Form1"));
@@ -142,6 +140,7 @@ TForm1::TForm1(const QStringList& arguments, QWidget* parent)
     SetColour(this, QApplication::palette().color(QPalette::Button));
     SetFont(this, ProgramFont(k8Points), QApplication::palette().color(QPalette::WindowText));
     GreyWhenDisabled(this);
+    Layout = MakeWindowLayout(*this);
     CreateVideoArea();
     CreateControlPanel();
     CreateOptionsPanel();

@@ -6,10 +6,12 @@
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "capture/picture_layout.h"
 #include "capture/run_mode.h"
 #include "platform/vfw.h"
 #include "recording/recording_state.h"
@@ -106,6 +108,8 @@ class TForm1 : public QWidget, public RecordingState {
     void Button11Click();
 
     // ---- app/: window layout (layout.cpp) ----
+    // The same three steps as the capture code reaches them (capture/picture_layout.h).
+    std::unique_ptr<PictureLayout> Layout;
     static std::uint16_t Percent(long value, long double percent);
     void LayoutWindowed();
     void LayoutFullScreen();
@@ -118,6 +122,8 @@ class TForm1 : public QWidget, public RecordingState {
     void SwitchDisplayForRunMode();
 
     // ---- capture/: driver, capture window and live display ----
+    // A failure's box with the warning sound (dialogs.cpp).
+    void ReportError(const QString& text);
     HWND CaptureWindow = nullptr;
     std::uint8_t DriverIndex = 0;
     std::vector<BYTE> CaptureFormat;
@@ -210,10 +216,9 @@ class TForm1 : public QWidget, public RecordingState {
     // The frame written again up to `copies` times; how many were.
     std::uint32_t RepeatVideoFrame(const VIDEOHDR& frame, std::uint32_t copies);
     void WriteAudioBuffer(const WAVEHDR& buffer);
-    void ReportError(const QString& text);
     void ReportWriteFailure();
 
-    // ---- recording/: video stream handler (video_stream.cpp) ----
+    // ---- capture/: each frame drawn as the run mode shows it (video_display.cpp) ----
     // Made at start-up, released at close. The drawing context is the platform's HDRAWDIB
     // (platform/drawdib.h), named here without it.
     struct HDRAWDIB__* DrawDibHandle = nullptr;
@@ -229,7 +234,7 @@ class TForm1 : public QWidget, public RecordingState {
     void OpenDisplayObjects();
     void CloseDisplayObjects();
 
-    // ---- recording/: decompressor kept open for a Motion-JPEG card (decompressor.cpp) ----
+    // ---- capture/: decompressor kept open for a Motion-JPEG card (decompressor.cpp) ----
     // Prepared at start-up, released at close; no frame is ever sent to it.
     struct Decompressor {
         struct HIC__* Handle = nullptr;
@@ -353,3 +358,6 @@ class TForm1 : public QWidget, public RecordingState {
 // The program's single main window, reached by the capture service's plain-function callbacks;
 // null before it is created and after it is destroyed.
 extern TForm1* Form1;
+
+// The window's layout behind the face the capture code reaches (app/layout.cpp).
+std::unique_ptr<PictureLayout> MakeWindowLayout(TForm1& form);

@@ -87,7 +87,7 @@ bool ChooseCompressor(TForm1& form) {
 }  // namespace
 
 bool TForm1::IsFullScreenMode() const {
-    return Mode == RunMode::Capture || Mode == RunMode::TV;
+    return FillsTheScreen(Mode);
 }
 
 bool TForm1::IsAutomaticMode() const {

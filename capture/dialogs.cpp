@@ -1,4 +1,5 @@
 #include "app/form1.h"
+#include "platform/messages.h"
 #include "platform/mmsystem.h"
 #include "resources/resources.h"
 
@@ -60,4 +61,10 @@ void TForm1::Button6Click() {
 void TForm1::Button7Click() {
     PlayClick();
     if (CaptureWindow != nullptr) ShowCompressionDialog();
+}
+
+// A failure the user must hear of: its box, with the warning sound.
+void TForm1::ReportError(const QString& text) {
+    platform::ShowMessage(text.toStdString());
+    MessageBeep(0);
 }

@@ -77,7 +77,7 @@ void TForm1::ConnectDriver(std::uint8_t index) {
     if (SendMessageA(CaptureWindow, WM_CAP_DRIVER_CONNECT, index, 0) == 0) {
         platform::ShowMessage("Connection au driver d'acquisition video impossible ...");
         StartupFailed = true;
-        LayoutWindowed();
+        Layout->LayoutWindowed();
         DropCaptureWindow(CaptureWindow);
         CaptureWindow = nullptr;
         return;
@@ -89,10 +89,10 @@ void TForm1::ConnectDriver(std::uint8_t index) {
     ImageHeight = LOWORD(status.uiImageHeight);
     // The first window only told the picture size; the second one gets the laid-out panel's.
     DisconnectDriver(index);
-    if (IsFullScreenMode()) {
-        LayoutFullScreen();
+    if (FillsTheScreen(Mode)) {
+        Layout->LayoutFullScreen();
     } else {
-        LayoutWindowed();
+        Layout->LayoutWindowed();
     }
     CaptureWindow = CreateCaptureWindow();
     SendMessageA(CaptureWindow, WM_CAP_DRIVER_CONNECT, index, 0);
@@ -155,7 +155,7 @@ void TForm1::RepeatStartupStepsForNewDriver() {
     ApplyCaptureParameters();
     if (!negotiated) return;
     TakeImageSizeFromFormat();
-    FitToCaptureFormat();
+    Layout->FitToCaptureFormat();
     StartLiveDisplay();
     if (DeliversMotionJpeg()) PrepareDecompressor();
     CloseDisplayObjects();

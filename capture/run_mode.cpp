@@ -6,3 +6,7 @@ RunMode ParseRunMode(const QString& argument) {
     if (argument == QLatin1String("TV")) return RunMode::TV;
     return RunMode::Window;
 }
+
+bool FillsTheScreen(RunMode mode) {
+    return mode == RunMode::Capture || mode == RunMode::TV;
+}

@@ -12,3 +12,6 @@ enum class RunMode {
 
 // The mode a first argument names; only the exact names count ("capture" is the window).
 RunMode ParseRunMode(const QString& argument);
+
+// Capture and TV take the whole screen, at a resolution of their own.
+bool FillsTheScreen(RunMode mode);

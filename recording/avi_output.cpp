@@ -440,11 +440,6 @@ void TForm1::WriteAudioBuffer(const WAVEHDR& buffer) {
     FileBytes += static_cast<std::uint32_t>(written);
 }
 
-void TForm1::ReportError(const QString& text) {
-    platform::ShowMessage(text.toStdString());
-    MessageBeep(0);
-}
-
 // A file that took nothing before the disk refused it holds no recording: it is removed, and it
 // can only be the name the capture built.
 void TForm1::ReportWriteFailure() {

@@ -108,6 +108,10 @@ void RecordFrame(TForm1& form, const VIDEOHDR& frame) {
 
 }  // namespace
 
+// The handlers are plain functions the capture service calls: they find the window through this,
+// which the first window made sets.
+TForm1* Form1 = nullptr;
+
 LRESULT VideoStreamHandler(HWND, LPVIDEOHDR frame) {
     if (Form1 == nullptr || frame == nullptr) return 1;
     if (Form1->Mode == RunMode::Time) {
