@@ -14,7 +14,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
+#include <limits>
 #include <set>
 #include <string_view>
 #include <utility>
@@ -114,14 +116,27 @@ std::optional<bool> ParseYesNo(std::string_view s) {
     return std::nullopt;
 }
 
+// A reader of whole numbers from `low` to `high`.
+template <typename T>
+auto InRange(T low, T high) {
+    return [=](std::string_view s) -> std::optional<T> {
+        const auto value = ParseNumber<T>(s);
+        if (!value || *value < low || *value > high) return std::nullopt;
+        return value;
+    };
+}
+
+std::optional<long> ParseCount(std::string_view s) {
+    return InRange(0L, std::numeric_limits<long>::max())(s);
+}
+
 std::optional<FrameSize> ParseSize(std::string_view s) {
     const auto x = s.find_first_of("xX");
     if (x == std::string_view::npos) return std::nullopt;
-    const auto width = ParseNumber<int>(s.substr(0, x));
-    const auto height = ParseNumber<int>(s.substr(x + 1));
+    const auto side = InRange(1, kLargestSide);
+    const auto width = side(s.substr(0, x));
+    const auto height = side(s.substr(x + 1));
     if (!width || !height) return std::nullopt;
-    if (*width < 1 || *width > kLargestSide || *height < 1 || *height > kLargestSide)
-        return std::nullopt;
     return FrameSize{*width, *height};
 }
 
@@ -184,6 +199,15 @@ std::string FolderText(std::string_view folder) {
     std::string text = std::filesystem::path(folder).lexically_normal().string();
     while (text.size() > 1 && text.back() == '/') text.pop_back();
     return text;
+}
+
+// TYPE:/FOLDER
+std::optional<DriveDescription> ParseDrive(std::string_view s) {
+    const auto colon = s.find(':');
+    const auto type = ParseDriveType(s.substr(0, colon));
+    const std::string folder = colon == std::string_view::npos ? "" : Trim(s.substr(colon + 1));
+    if (!type || !folder.starts_with('/')) return std::nullopt;
+    return DriveDescription{*type, FolderText(folder)};
 }
 
 std::string ProgramName() {
@@ -295,6 +319,29 @@ class Parser {
             Bad(e, why, kept);
     }
 
+    // `choices` pairs each word (lower case) with its value; the value kept is named by its word.
+    template <typename T>
+    void Choose(const Entry& e, T& target, std::initializer_list<std::pair<const char*, T>> choices,
+                const std::string& why) {
+        const std::string word = Lower(e.value);
+        for (const auto& [name, value] : choices) {
+            if (word != name) continue;
+            target = value;
+            return;
+        }
+        for (const auto& [name, value] : choices)
+            if (value == target) return Bad(e, why, name);
+    }
+
+    void SetYesNo(const Entry& e, bool& flag) {
+        Set(e, flag, ParseYesNo, "is not yes or no", flag ? "yes" : "no");
+    }
+
+    void SetText(const Entry& e, std::string& text) {
+        if (e.value.empty()) return Bad(e, "is empty", "\"" + text + "\"");
+        text = e.value;
+    }
+
     void Line(int number, std::string_view raw) {
         const std::string line = Trim(StripComment(raw));
         if (line.empty()) return;
@@ -388,15 +435,13 @@ class Parser {
 
     void DriversKey(const Entry& e) {
         if (e.key == "audio") return DriversAudio(e);
-        const auto index = ParseNumber<int>(e.key);
-        if (!index || *index < 0 || *index > 9) {
-            Warn(e.line,
-                 "key \"" + e.key + "\" in [drivers] is not a driver index 0 to 9; ignored");
-            return;
-        }
-        const auto slot = static_cast<std::size_t>(*index);
-        machine_.drivers[slot] = DriverNamed(e.value);
-        if (!machine_.drivers[slot])
+        const auto index = InRange(0, 9)(e.key);
+        if (!index)
+            return Warn(e.line,
+                        "key \"" + e.key + "\" in [drivers] is not a driver index 0 to 9; ignored");
+        auto& slot = machine_.drivers[static_cast<std::size_t>(*index)];
+        slot = DriverNamed(e.value);
+        if (!slot)
             Bad(e, "is not a driver (testcard or v4l2:/dev/videoN)", "no driver at index " + e.key);
     }
 
@@ -412,15 +457,10 @@ class Parser {
 
     DriverDescription& Described() { return described_[driverIndex_]; }
 
-    void DriverName(const Entry& e) {
-        if (e.value.empty()) return Bad(e, "is empty", "\"" + Described().name + "\"");
-        Described().name = e.value;
-    }
-
-    void DriverVersion(const Entry& e) {
-        if (e.value.empty()) return Bad(e, "is empty", "\"" + Described().version + "\"");
-        Described().version = e.value;
-    }
+    void DriverName(const Entry& e) { SetText(e, Described().name); }
+    void DriverVersion(const Entry& e) { SetText(e, Described().version); }
+    void DriverOverlay(const Entry& e) { SetYesNo(e, Described().overlay); }
+    void DriverConnect(const Entry& e) { SetYesNo(e, Described().connect); }
 
     void DriverFormat(const Entry& e) {
         DriverDescription& d = Described();
@@ -452,16 +492,6 @@ class Parser {
         d.accepts = *sizes;
     }
 
-    void DriverOverlay(const Entry& e) {
-        bool& overlay = Described().overlay;
-        Set(e, overlay, ParseYesNo, "is not yes or no", overlay ? "yes" : "no");
-    }
-
-    void DriverConnect(const Entry& e) {
-        bool& connect = Described().connect;
-        Set(e, connect, ParseYesNo, "is not yes or no", connect ? "yes" : "no");
-    }
-
     void DriverSkewPpm(const Entry& e) {
         double& skew = Described().skewPpm;
         const auto value = ParseNumber<double>(e.value);
@@ -473,10 +503,8 @@ class Parser {
 
     void DriverNoise(const Entry& e) {
         int& noise = Described().noise;
-        const auto value = ParseNumber<int>(e.value);
-        if (!value || *value < 0 || *value > 100)
-            return Bad(e, "is not a whole number from 0 to 100", std::to_string(noise));
-        noise = *value;
+        Set(e, noise, InRange(0, 100), "is not a whole number from 0 to 100",
+            std::to_string(noise));
     }
 
     // [codecs]
@@ -502,17 +530,9 @@ class Parser {
 
     void DisplayBackend(const Entry& e) {
         using Backend = DisplayDescription::Backend;
-        const std::string word = Lower(e.value);
-        Backend& backend = machine_.display.backend;
-        if (word == "machine") backend = Backend::Machine;
-        if (word == "x11") backend = Backend::X11;
-        if (word == "auto") backend = Backend::Automatic;
-        if (word != "machine" && word != "x11" && word != "auto") {
-            const char* now = backend == Backend::Machine ? "machine"
-                              : backend == Backend::X11   ? "x11"
-                                                          : "auto";
-            Bad(e, "is not machine, x11 or auto", now);
-        }
+        Choose(e, machine_.display.backend,
+               {{"machine", Backend::Machine}, {"x11", Backend::X11}, {"auto", Backend::Automatic}},
+               "is not machine, x11 or auto");
     }
 
     void DisplaySize(const Entry& e) {
@@ -532,36 +552,34 @@ class Parser {
 
     void DrivesKey(const Entry& e) {
         const auto letter = ParseDriveLetter(e.key);
-        if (!letter) {
-            Warn(e.line, "key \"" + e.key + "\" in [drives] is not a drive letter A to Z; ignored");
-            return;
-        }
-        const auto colon = e.value.find(':');
-        const auto type = ParseDriveType(e.value.substr(0, colon));
-        const std::string folder =
-            colon == std::string::npos ? "" : Trim(e.value.substr(colon + 1));
-        if (!type || !folder.starts_with('/')) {
+        if (!letter)
+            return Warn(e.line,
+                        "key \"" + e.key + "\" in [drives] is not a drive letter A to Z; ignored");
+        const auto drive = ParseDrive(e.value);
+        if (!drive) {
             Bad(e, "is not TYPE:/FOLDER (fixed, removable, remote, cdrom or ramdisk)",
                 "no drive " + std::string(1, *letter) + ":");
             machine_.drives.erase(*letter);
             return;
         }
-        machine_.drives[*letter] = DriveDescription{*type, FolderText(folder)};
+        machine_.drives[*letter] = *drive;
     }
 
     // [user]
 
     void UserClock(const Entry& e) {
-        const std::string word = Lower(e.value);
-        bool& virtualClock = machine_.user.virtualClock;
-        if (word != "real" && word != "virtual")
-            return Bad(e, "is not real or virtual", virtualClock ? "virtual" : "real");
-        virtualClock = word == "virtual";
+        Choose(e, machine_.user.virtualClock, {{"real", false}, {"virtual", true}},
+               "is not real or virtual");
+    }
+
+    void UserMessages(const Entry& e) {
+        Choose(e, machine_.user.messagesToStderr, {{"dialog", false}, {"stderr", true}},
+               "is not dialog or stderr");
     }
 
     void EscapeAfter(const Entry& e, std::optional<long>& after) {
-        const auto value = ParseNumber<long>(e.value);
-        if (!value || *value < 0)
+        const auto value = ParseCount(e.value);
+        if (!value)
             return Bad(e, "is not a whole number of 0 or more",
                        after ? std::to_string(*after) : "0 (never)");
         after = *value == 0 ? std::nullopt : value;
@@ -570,22 +588,14 @@ class Parser {
     void UserEscapeAfterMs(const Entry& e) { EscapeAfter(e, machine_.user.escapeAfterMs); }
     void UserEscapeAfterFrames(const Entry& e) { EscapeAfter(e, machine_.user.escapeAfterFrames); }
 
-    void UserMessages(const Entry& e) {
-        const std::string word = Lower(e.value);
-        bool& toStderr = machine_.user.messagesToStderr;
-        if (word != "dialog" && word != "stderr")
-            return Bad(e, "is not dialog or stderr", toStderr ? "stderr" : "dialog");
-        toStderr = word == "stderr";
-    }
-
     void UserStall(const Entry& e) {
         const std::vector<std::string> words = Words(e.value);
         const char* why = "is not message|write AT_MS FOR_MS";
         if (words.size() != 3) return Bad(e, why, "no stall");
         const std::string kind = Lower(words[0]);
-        const auto at = ParseNumber<long>(words[1]);
-        const auto length = ParseNumber<long>(words[2]);
-        if ((kind != "message" && kind != "write") || !at || !length || *at < 0 || *length < 0)
+        const auto at = ParseCount(words[1]);
+        const auto length = ParseCount(words[2]);
+        if ((kind != "message" && kind != "write") || !at || !length)
             return Bad(e, why, "no stall");
         machine_.user.stall = ScriptedStall{
             kind == "write" ? ScriptedStall::Kind::Write : ScriptedStall::Kind::Message, *at,
