@@ -17,6 +17,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <limits>
+#include <map>
 #include <set>
 #include <string_view>
 #include <utility>
@@ -297,9 +298,27 @@ class Parser {
     }
 
   private:
-    enum class Where { Nowhere, Drivers, Driver, Codecs, Display, Drives, User, Unknown };
-    using Handler = void (Parser::*)(const Entry&);
-    using Handlers = std::map<std::string, Handler>;
+    using Reader = void (Parser::*)(const Entry&);
+
+    struct Section {
+        // The section's first header removes the defaults that the section replaces.
+        void (Parser::*replace)() = nullptr;
+        std::map<std::string, Reader> keys{};  // lower case
+        // For the sections whose keys are data (a driver index, a FourCC, a drive letter).
+        Reader other = nullptr;
+        bool keyCaseKept = false;  // a FourCC or a drive letter is shown as written
+    };
+
+    static const std::map<std::string, Section> kSections;  // defined after the readers it names
+
+    // [driver0] to [driver9] share the entry "driverN", which no header can name as headers are
+    // lowered.
+    static const Section* SectionNamed(const std::string& name) {
+        const bool driver =
+            name.size() == 7 && name.starts_with("driver") && name[6] >= '0' && name[6] <= '9';
+        const auto found = kSections.find(driver ? "driverN" : name);
+        return found == kSections.end() ? nullptr : &found->second;
+    }
 
     void Warn(int line, const std::string& what) const {
         std::fprintf(stderr, "%s: machine description %s line %d: %s\n", ProgramName().c_str(),
@@ -345,64 +364,39 @@ class Parser {
     void Line(int number, std::string_view raw) {
         const std::string line = Trim(StripComment(raw));
         if (line.empty()) return;
-        if (line.front() == '[' && line.back() == ']') return Section(number, line);
+        if (line.front() == '[' && line.back() == ']') return Header(number, line);
         const auto equals = line.find('=');
-        if (equals == std::string::npos || equals == 0) {
-            Warn(number, "\"" + line + "\" is neither a [section] nor a key = value; ignored");
-            return;
-        }
+        if (equals == std::string::npos || equals == 0)
+            return Warn(number,
+                        "\"" + line + "\" is neither a [section] nor a key = value; ignored");
         Key({number, Trim(line.substr(0, equals)), Trim(line.substr(equals + 1))});
     }
 
-    void Section(int number, const std::string& header) {
-        section_ = Lower(Trim(header.substr(1, header.size() - 2)));
-        where_ = SectionPlace(section_);
-        if (where_ == Where::Unknown)
-            Warn(number, "unknown section [" + section_ + "]; its keys are ignored");
-        if (where_ == Where::Drivers && !driversGiven_) machine_.drivers = {};
-        if (where_ == Where::Drives && !drivesGiven_) machine_.drives.clear();
-        driversGiven_ = driversGiven_ || where_ == Where::Drivers;
-        drivesGiven_ = drivesGiven_ || where_ == Where::Drives;
-        if (where_ == Where::Driver && !describedAt_.contains(driverIndex_))
-            describedAt_[driverIndex_] = number;
-    }
-
-    Where SectionPlace(const std::string& name) {
-        if (name.size() == 7 && name.starts_with("driver") && name[6] >= '0' && name[6] <= '9') {
-            driverIndex_ = name[6] - '0';
-            return Where::Driver;
-        }
-        static const std::map<std::string, Where> places{{"drivers", Where::Drivers},
-                                                         {"codecs", Where::Codecs},
-                                                         {"display", Where::Display},
-                                                         {"drives", Where::Drives},
-                                                         {"user", Where::User}};
-        const auto found = places.find(name);
-        return found == places.end() ? Where::Unknown : found->second;
+    void Header(int number, const std::string& header) {
+        name_ = Lower(Trim(header.substr(1, header.size() - 2)));
+        section_ = SectionNamed(name_);
+        if (section_ == nullptr)
+            Warn(number, "unknown section [" + name_ + "]; its keys are ignored");
+        const bool first = firstHeader_.emplace(name_, number).second;
+        if (first && section_ != nullptr && section_->replace != nullptr)
+            (this->*section_->replace)();
     }
 
     void Key(Entry e) {
-        if (where_ == Where::Unknown) return;
-        if (where_ == Where::Nowhere) {
-            Warn(e.line, "key \"" + e.key + "\" comes before any [section]; ignored");
-            return;
-        }
-        if (where_ != Where::Codecs && where_ != Where::Drives) e.key = Lower(e.key);
+        if (firstHeader_.empty())
+            return Warn(e.line, "key \"" + e.key + "\" comes before any [section]; ignored");
+        if (section_ == nullptr) return;  // its header was warned about
+        if (!section_->keyCaseKept) e.key = Lower(e.key);
         NoteRepeat(e);
-        if (where_ == Where::Drivers) return DriversKey(e);
-        if (where_ == Where::Codecs) return CodecsKey(e);
-        if (where_ == Where::Drives) return DrivesKey(e);
-        const Handlers& handlers = HandlersHere();
-        const auto found = handlers.find(e.key);
-        if (found == handlers.end()) {
-            Warn(e.line, "unknown key \"" + e.key + "\" in [" + section_ + "]; ignored");
-            return;
-        }
-        (this->*found->second)(e);
+        const auto found = section_->keys.find(e.key);
+        const Reader read = found == section_->keys.end() ? section_->other : found->second;
+        if (read == nullptr)
+            return Warn(e.line, "unknown key \"" + e.key + "\" in [" + name_ + "]; ignored");
+        (this->*read)(e);
     }
 
     void NoteRepeat(const Entry& e) {
-        const std::string id = section_ + "/" + Upper(e.key);
+        const std::string id = name_ + "/" + Upper(e.key);
         const auto [at, fresh] = seen_.emplace(id, e.line);
         if (!fresh) {
             Warn(e.line, "key \"" + e.key + "\" repeats line " + std::to_string(at->second) +
@@ -411,30 +405,11 @@ class Parser {
         }
     }
 
-    const Handlers& HandlersHere() const {
-        static const Handlers driver{
-            {"name", &Parser::DriverName},        {"version", &Parser::DriverVersion},
-            {"format", &Parser::DriverFormat},    {"accepts", &Parser::DriverAccepts},
-            {"overlay", &Parser::DriverOverlay},  {"connect", &Parser::DriverConnect},
-            {"skew_ppm", &Parser::DriverSkewPpm}, {"noise", &Parser::DriverNoise}};
-        static const Handlers display{{"backend", &Parser::DisplayBackend},
-                                      {"size", &Parser::DisplaySize},
-                                      {"modes", &Parser::DisplayModes},
-                                      {"restart", &Parser::DisplayRestart},
-                                      {"failed", &Parser::DisplayFailed}};
-        static const Handlers user{{"clock", &Parser::UserClock},
-                                   {"escape_after_ms", &Parser::UserEscapeAfterMs},
-                                   {"escape_after_frames", &Parser::UserEscapeAfterFrames},
-                                   {"messages", &Parser::UserMessages},
-                                   {"stall", &Parser::UserStall}};
-        if (where_ == Where::Driver) return driver;
-        return where_ == Where::Display ? display : user;
-    }
-
     // [drivers]
 
-    void DriversKey(const Entry& e) {
-        if (e.key == "audio") return DriversAudio(e);
+    void RemoveDrivers() { machine_.drivers = {}; }
+
+    void DriversSlot(const Entry& e) {
         const auto index = InRange(0, 9)(e.key);
         if (!index)
             return Warn(e.line,
@@ -455,7 +430,7 @@ class Parser {
 
     // [driverN]
 
-    DriverDescription& Described() { return described_[driverIndex_]; }
+    DriverDescription& Described() { return described_[name_.back() - '0']; }
 
     void DriverName(const Entry& e) { SetText(e, Described().name); }
     void DriverVersion(const Entry& e) { SetText(e, Described().version); }
@@ -511,12 +486,10 @@ class Parser {
 
     void CodecsKey(const Entry& e) {
         const std::string fourcc = Upper(e.key);
-        if (!kKnownCodecs.contains(fourcc)) {
-            Warn(e.line, "codec \"" + e.key +
-                             "\" is unknown (there is no compressor for it; known: MJPG, DIVX); "
-                             "ignored");
-            return;
-        }
+        if (!kKnownCodecs.contains(fourcc))
+            return Warn(e.line, "codec \"" + e.key +
+                                    "\" is unknown (there is no compressor for it; known: MJPG, "
+                                    "DIVX); ignored");
         const auto installed = ParseYesNo(e.value);
         if (!installed) {
             const auto now = machine_.codecs.find(fourcc);
@@ -549,6 +522,8 @@ class Parser {
     void DisplayFailed(const Entry& e) { SizeList(e, machine_.display.failed); }
 
     // [drives]
+
+    void RemoveDrives() { machine_.drives.clear(); }
 
     void DrivesKey(const Entry& e) {
         const auto letter = ParseDriveLetter(e.key);
@@ -606,33 +581,58 @@ class Parser {
     // driver, so it is applied once the whole file is read.
     void Finish() {
         for (const auto& [index, driver] : described_) {
+            const std::string name = "driver" + std::to_string(index);
+            const int line = firstHeader_.at(name);
             auto& slot = machine_.drivers[static_cast<std::size_t>(index)];
-            const std::string name = "[driver" + std::to_string(index) + "]";
-            if (slot && slot->kind == "v4l2") {
-                Warn(describedAt_[index], name +
-                                              " describes a V4L2 device, which describes "
-                                              "itself; ignored");
-                continue;
-            }
-            if (slot) {
+            if (slot && slot->kind == "v4l2")
+                Warn(line,
+                     "[" + name + "] describes a V4L2 device, which describes itself; ignored");
+            else if (slot)
                 slot = driver;
-                continue;
-            }
-            Warn(describedAt_[index], name + " describes index " + std::to_string(index) +
-                                          ", where no driver is installed; ignored");
+            else
+                Warn(line, "[" + name + "] describes index " + std::to_string(index) +
+                               ", where no driver is installed; ignored");
         }
     }
 
     std::string path_;
     MachineDescription machine_;
-    Where where_ = Where::Nowhere;
-    std::string section_;
-    int driverIndex_ = 0;
-    bool driversGiven_ = false;
-    bool drivesGiven_ = false;
+    std::string name_;                        // the section being read, lower case
+    const Section* section_ = nullptr;        // null under an unknown section
+    std::map<std::string, int> firstHeader_;  // each section's first header line
     std::map<int, DriverDescription> described_;
-    std::map<int, int> describedAt_;
     std::map<std::string, int> seen_;
+};
+
+const std::map<std::string, Parser::Section> Parser::kSections{
+    {"drivers",
+     {.replace = &Parser::RemoveDrivers,
+      .keys = {{"audio", &Parser::DriversAudio}},
+      .other = &Parser::DriversSlot}},
+    {"driverN",
+     {.keys = {{"name", &Parser::DriverName},
+               {"version", &Parser::DriverVersion},
+               {"format", &Parser::DriverFormat},
+               {"accepts", &Parser::DriverAccepts},
+               {"overlay", &Parser::DriverOverlay},
+               {"connect", &Parser::DriverConnect},
+               {"skew_ppm", &Parser::DriverSkewPpm},
+               {"noise", &Parser::DriverNoise}}}},
+    {"codecs", {.other = &Parser::CodecsKey, .keyCaseKept = true}},
+    {"display",
+     {.keys = {{"backend", &Parser::DisplayBackend},
+               {"size", &Parser::DisplaySize},
+               {"modes", &Parser::DisplayModes},
+               {"restart", &Parser::DisplayRestart},
+               {"failed", &Parser::DisplayFailed}}}},
+    {"drives",
+     {.replace = &Parser::RemoveDrives, .other = &Parser::DrivesKey, .keyCaseKept = true}},
+    {"user",
+     {.keys = {{"clock", &Parser::UserClock},
+               {"escape_after_ms", &Parser::UserEscapeAfterMs},
+               {"escape_after_frames", &Parser::UserEscapeAfterFrames},
+               {"messages", &Parser::UserMessages},
+               {"stall", &Parser::UserStall}}}},
 };
 
 // Opened without waiting (a FIFO with no writer would block start-up for good) and read only
