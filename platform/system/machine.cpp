@@ -240,6 +240,13 @@ std::size_t PrintableSequence(std::string_view text, std::size_t at) {
     return length;
 }
 
+// A byte that shows as no text, as \xNN.
+std::string Escaped(char byte) {
+    char escaped[5];
+    std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(byte));
+    return escaped;
+}
+
 // A warning is one line of plain text whatever the file holds: control characters and bytes
 // that are no UTF-8 are shown as \xNN. With `limit`, each piece between double quotes or square
 // brackets (a key, a value, a line, a section name) longer than that many bytes is cut, whole
@@ -251,28 +258,24 @@ std::string Printable(std::string_view text, std::size_t limit = 0) {
     std::size_t inPiece = 0;
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t length = PrintableSequence(text, i);
+        const std::size_t step = std::max<std::size_t>(length, 1);  // an escaped byte counts one
         if (limit > 0 && shown.size() > 10 * limit) return shown + "...";
         if (closing == 0 && (text[i] == '"' || text[i] == '[')) {
             closing = text[i] == '"' ? '"' : ']';
             inPiece = 0;
         } else if (closing != 0 && text[i] == closing) {
             closing = 0;
-        } else if (closing != 0 && limit > 0 &&
-                   (inPiece += std::max<std::size_t>(length, 1)) > limit) {
+        } else if (closing != 0 && limit > 0 && (inPiece += step) > limit) {
             const std::size_t end = text.find(closing, i);
             shown += "...";
             i = end == std::string_view::npos ? text.size() : end;
             continue;
         }
-        if (length == 0) {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(text[i]));
-            shown += escaped;
-            ++i;
-            continue;
-        }
-        shown.append(text, i, length);
-        i += length;
+        if (length == 0)
+            shown += Escaped(text[i]);
+        else
+            shown.append(text, i, length);
+        i += step;
     }
     return shown;
 }
