@@ -14,7 +14,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
+#include <limits>
+#include <map>
 #include <set>
 #include <string_view>
 #include <utility>
@@ -114,14 +117,27 @@ std::optional<bool> ParseYesNo(std::string_view s) {
     return std::nullopt;
 }
 
+// A reader of whole numbers from `low` to `high`.
+template <typename T>
+auto InRange(T low, T high) {
+    return [=](std::string_view s) -> std::optional<T> {
+        const auto value = ParseNumber<T>(s);
+        if (!value || *value < low || *value > high) return std::nullopt;
+        return value;
+    };
+}
+
+std::optional<long> ParseCount(std::string_view s) {
+    return InRange(0L, std::numeric_limits<long>::max())(s);
+}
+
 std::optional<FrameSize> ParseSize(std::string_view s) {
     const auto x = s.find_first_of("xX");
     if (x == std::string_view::npos) return std::nullopt;
-    const auto width = ParseNumber<int>(s.substr(0, x));
-    const auto height = ParseNumber<int>(s.substr(x + 1));
+    const auto side = InRange(1, kLargestSide);
+    const auto width = side(s.substr(0, x));
+    const auto height = side(s.substr(x + 1));
     if (!width || !height) return std::nullopt;
-    if (*width < 1 || *width > kLargestSide || *height < 1 || *height > kLargestSide)
-        return std::nullopt;
     return FrameSize{*width, *height};
 }
 
@@ -186,6 +202,15 @@ std::string FolderText(std::string_view folder) {
     return text;
 }
 
+// TYPE:/FOLDER
+std::optional<DriveDescription> ParseDrive(std::string_view s) {
+    const auto colon = s.find(':');
+    const auto type = ParseDriveType(s.substr(0, colon));
+    const std::string folder = colon == std::string_view::npos ? "" : Trim(s.substr(colon + 1));
+    if (!type || !folder.starts_with('/')) return std::nullopt;
+    return DriveDescription{*type, FolderText(folder)};
+}
+
 std::string ProgramName() {
     return program_invocation_short_name;
 }
@@ -215,6 +240,13 @@ std::size_t PrintableSequence(std::string_view text, std::size_t at) {
     return length;
 }
 
+// A byte that shows as no text, as \xNN.
+std::string Escaped(char byte) {
+    char escaped[5];
+    std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(byte));
+    return escaped;
+}
+
 // A warning is one line of plain text whatever the file holds: control characters and bytes
 // that are no UTF-8 are shown as \xNN. With `limit`, each piece between double quotes or square
 // brackets (a key, a value, a line, a section name) longer than that many bytes is cut, whole
@@ -226,28 +258,24 @@ std::string Printable(std::string_view text, std::size_t limit = 0) {
     std::size_t inPiece = 0;
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t length = PrintableSequence(text, i);
+        const std::size_t step = std::max<std::size_t>(length, 1);  // an escaped byte counts one
         if (limit > 0 && shown.size() > 10 * limit) return shown + "...";
         if (closing == 0 && (text[i] == '"' || text[i] == '[')) {
             closing = text[i] == '"' ? '"' : ']';
             inPiece = 0;
         } else if (closing != 0 && text[i] == closing) {
             closing = 0;
-        } else if (closing != 0 && limit > 0 &&
-                   (inPiece += std::max<std::size_t>(length, 1)) > limit) {
+        } else if (closing != 0 && limit > 0 && (inPiece += step) > limit) {
             const std::size_t end = text.find(closing, i);
             shown += "...";
             i = end == std::string_view::npos ? text.size() : end;
             continue;
         }
-        if (length == 0) {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(text[i]));
-            shown += escaped;
-            ++i;
-            continue;
-        }
-        shown.append(text, i, length);
-        i += length;
+        if (length == 0)
+            shown += Escaped(text[i]);
+        else
+            shown.append(text, i, length);
+        i += step;
     }
     return shown;
 }
@@ -273,9 +301,27 @@ class Parser {
     }
 
   private:
-    enum class Where { Nowhere, Drivers, Driver, Codecs, Display, Drives, User, Unknown };
-    using Handler = void (Parser::*)(const Entry&);
-    using Handlers = std::map<std::string, Handler>;
+    using Reader = void (Parser::*)(const Entry&);
+
+    struct Section {
+        // The section's first header removes the defaults that the section replaces.
+        void (Parser::*replace)() = nullptr;
+        std::map<std::string, Reader> keys{};  // lower case
+        // For the sections whose keys are data (a driver index, a FourCC, a drive letter).
+        Reader other = nullptr;
+        bool keyCaseKept = false;  // a FourCC or a drive letter is shown as written
+    };
+
+    static const std::map<std::string, Section> kSections;  // defined after the readers it names
+
+    // [driver0] to [driver9] share the entry "driverN", which no header can name as headers are
+    // lowered.
+    static const Section* SectionNamed(const std::string& name) {
+        const bool driver =
+            name.size() == 7 && name.starts_with("driver") && name[6] >= '0' && name[6] <= '9';
+        const auto found = kSections.find(driver ? "driverN" : name);
+        return found == kSections.end() ? nullptr : &found->second;
+    }
 
     void Warn(int line, const std::string& what) const {
         std::fprintf(stderr, "%s: machine description %s line %d: %s\n", ProgramName().c_str(),
@@ -295,67 +341,65 @@ class Parser {
             Bad(e, why, kept);
     }
 
+    // `choices` pairs each word (lower case) with its value; the value kept is named by its word.
+    template <typename T>
+    void Choose(const Entry& e, T& target, std::initializer_list<std::pair<const char*, T>> choices,
+                const std::string& why) {
+        const std::string word = Lower(e.value);
+        for (const auto& [name, value] : choices) {
+            if (word != name) continue;
+            target = value;
+            return;
+        }
+        for (const auto& [name, value] : choices)
+            if (value == target) return Bad(e, why, name);
+    }
+
+    void SetYesNo(const Entry& e, bool& flag) {
+        Set(e, flag, ParseYesNo, "is not yes or no", flag ? "yes" : "no");
+    }
+
+    void SetText(const Entry& e, std::string& text) {
+        if (e.value.empty()) return Bad(e, "is empty", "\"" + text + "\"");
+        text = e.value;
+    }
+
     void Line(int number, std::string_view raw) {
         const std::string line = Trim(StripComment(raw));
         if (line.empty()) return;
-        if (line.front() == '[' && line.back() == ']') return Section(number, line);
+        if (line.front() == '[' && line.back() == ']') return Header(number, line);
         const auto equals = line.find('=');
-        if (equals == std::string::npos || equals == 0) {
-            Warn(number, "\"" + line + "\" is neither a [section] nor a key = value; ignored");
-            return;
-        }
+        if (equals == std::string::npos || equals == 0)
+            return Warn(number,
+                        "\"" + line + "\" is neither a [section] nor a key = value; ignored");
         Key({number, Trim(line.substr(0, equals)), Trim(line.substr(equals + 1))});
     }
 
-    void Section(int number, const std::string& header) {
-        section_ = Lower(Trim(header.substr(1, header.size() - 2)));
-        where_ = SectionPlace(section_);
-        if (where_ == Where::Unknown)
-            Warn(number, "unknown section [" + section_ + "]; its keys are ignored");
-        if (where_ == Where::Drivers && !driversGiven_) machine_.drivers = {};
-        if (where_ == Where::Drives && !drivesGiven_) machine_.drives.clear();
-        driversGiven_ = driversGiven_ || where_ == Where::Drivers;
-        drivesGiven_ = drivesGiven_ || where_ == Where::Drives;
-        if (where_ == Where::Driver && !describedAt_.contains(driverIndex_))
-            describedAt_[driverIndex_] = number;
-    }
-
-    Where SectionPlace(const std::string& name) {
-        if (name.size() == 7 && name.starts_with("driver") && name[6] >= '0' && name[6] <= '9') {
-            driverIndex_ = name[6] - '0';
-            return Where::Driver;
-        }
-        static const std::map<std::string, Where> places{{"drivers", Where::Drivers},
-                                                         {"codecs", Where::Codecs},
-                                                         {"display", Where::Display},
-                                                         {"drives", Where::Drives},
-                                                         {"user", Where::User}};
-        const auto found = places.find(name);
-        return found == places.end() ? Where::Unknown : found->second;
+    void Header(int number, const std::string& header) {
+        name_ = Lower(Trim(header.substr(1, header.size() - 2)));
+        section_ = SectionNamed(name_);
+        if (section_ == nullptr)
+            Warn(number, "unknown section [" + name_ + "]; its keys are ignored");
+        const bool first = firstHeader_.emplace(name_, number).second;
+        if (first && section_ != nullptr && section_->replace != nullptr)
+            (this->*section_->replace)();
     }
 
     void Key(Entry e) {
-        if (where_ == Where::Unknown) return;
-        if (where_ == Where::Nowhere) {
-            Warn(e.line, "key \"" + e.key + "\" comes before any [section]; ignored");
-            return;
-        }
-        if (where_ != Where::Codecs && where_ != Where::Drives) e.key = Lower(e.key);
+        if (firstHeader_.empty())
+            return Warn(e.line, "key \"" + e.key + "\" comes before any [section]; ignored");
+        if (section_ == nullptr) return;  // its header was warned about
+        if (!section_->keyCaseKept) e.key = Lower(e.key);
         NoteRepeat(e);
-        if (where_ == Where::Drivers) return DriversKey(e);
-        if (where_ == Where::Codecs) return CodecsKey(e);
-        if (where_ == Where::Drives) return DrivesKey(e);
-        const Handlers& handlers = HandlersHere();
-        const auto found = handlers.find(e.key);
-        if (found == handlers.end()) {
-            Warn(e.line, "unknown key \"" + e.key + "\" in [" + section_ + "]; ignored");
-            return;
-        }
-        (this->*found->second)(e);
+        const auto found = section_->keys.find(e.key);
+        const Reader read = found == section_->keys.end() ? section_->other : found->second;
+        if (read == nullptr)
+            return Warn(e.line, "unknown key \"" + e.key + "\" in [" + name_ + "]; ignored");
+        (this->*read)(e);
     }
 
     void NoteRepeat(const Entry& e) {
-        const std::string id = section_ + "/" + Upper(e.key);
+        const std::string id = name_ + "/" + Upper(e.key);
         const auto [at, fresh] = seen_.emplace(id, e.line);
         if (!fresh) {
             Warn(e.line, "key \"" + e.key + "\" repeats line " + std::to_string(at->second) +
@@ -364,39 +408,18 @@ class Parser {
         }
     }
 
-    const Handlers& HandlersHere() const {
-        static const Handlers driver{
-            {"name", &Parser::DriverName},        {"version", &Parser::DriverVersion},
-            {"format", &Parser::DriverFormat},    {"accepts", &Parser::DriverAccepts},
-            {"overlay", &Parser::DriverOverlay},  {"connect", &Parser::DriverConnect},
-            {"skew_ppm", &Parser::DriverSkewPpm}, {"noise", &Parser::DriverNoise}};
-        static const Handlers display{{"backend", &Parser::DisplayBackend},
-                                      {"size", &Parser::DisplaySize},
-                                      {"modes", &Parser::DisplayModes},
-                                      {"restart", &Parser::DisplayRestart},
-                                      {"failed", &Parser::DisplayFailed}};
-        static const Handlers user{{"clock", &Parser::UserClock},
-                                   {"escape_after_ms", &Parser::UserEscapeAfterMs},
-                                   {"escape_after_frames", &Parser::UserEscapeAfterFrames},
-                                   {"messages", &Parser::UserMessages},
-                                   {"stall", &Parser::UserStall}};
-        if (where_ == Where::Driver) return driver;
-        return where_ == Where::Display ? display : user;
-    }
-
     // [drivers]
 
-    void DriversKey(const Entry& e) {
-        if (e.key == "audio") return DriversAudio(e);
-        const auto index = ParseNumber<int>(e.key);
-        if (!index || *index < 0 || *index > 9) {
-            Warn(e.line,
-                 "key \"" + e.key + "\" in [drivers] is not a driver index 0 to 9; ignored");
-            return;
-        }
-        const auto slot = static_cast<std::size_t>(*index);
-        machine_.drivers[slot] = DriverNamed(e.value);
-        if (!machine_.drivers[slot])
+    void RemoveDrivers() { machine_.drivers = {}; }
+
+    void DriversSlot(const Entry& e) {
+        const auto index = InRange(0, 9)(e.key);
+        if (!index)
+            return Warn(e.line,
+                        "key \"" + e.key + "\" in [drivers] is not a driver index 0 to 9; ignored");
+        auto& slot = machine_.drivers[static_cast<std::size_t>(*index)];
+        slot = DriverNamed(e.value);
+        if (!slot)
             Bad(e, "is not a driver (testcard or v4l2:/dev/videoN)", "no driver at index " + e.key);
     }
 
@@ -410,17 +433,12 @@ class Parser {
 
     // [driverN]
 
-    DriverDescription& Described() { return described_[driverIndex_]; }
+    DriverDescription& Described() { return described_[name_.back() - '0']; }
 
-    void DriverName(const Entry& e) {
-        if (e.value.empty()) return Bad(e, "is empty", "\"" + Described().name + "\"");
-        Described().name = e.value;
-    }
-
-    void DriverVersion(const Entry& e) {
-        if (e.value.empty()) return Bad(e, "is empty", "\"" + Described().version + "\"");
-        Described().version = e.value;
-    }
+    void DriverName(const Entry& e) { SetText(e, Described().name); }
+    void DriverVersion(const Entry& e) { SetText(e, Described().version); }
+    void DriverOverlay(const Entry& e) { SetYesNo(e, Described().overlay); }
+    void DriverConnect(const Entry& e) { SetYesNo(e, Described().connect); }
 
     void DriverFormat(const Entry& e) {
         DriverDescription& d = Described();
@@ -452,16 +470,6 @@ class Parser {
         d.accepts = *sizes;
     }
 
-    void DriverOverlay(const Entry& e) {
-        bool& overlay = Described().overlay;
-        Set(e, overlay, ParseYesNo, "is not yes or no", overlay ? "yes" : "no");
-    }
-
-    void DriverConnect(const Entry& e) {
-        bool& connect = Described().connect;
-        Set(e, connect, ParseYesNo, "is not yes or no", connect ? "yes" : "no");
-    }
-
     void DriverSkewPpm(const Entry& e) {
         double& skew = Described().skewPpm;
         const auto value = ParseNumber<double>(e.value);
@@ -473,22 +481,18 @@ class Parser {
 
     void DriverNoise(const Entry& e) {
         int& noise = Described().noise;
-        const auto value = ParseNumber<int>(e.value);
-        if (!value || *value < 0 || *value > 100)
-            return Bad(e, "is not a whole number from 0 to 100", std::to_string(noise));
-        noise = *value;
+        Set(e, noise, InRange(0, 100), "is not a whole number from 0 to 100",
+            std::to_string(noise));
     }
 
     // [codecs]
 
     void CodecsKey(const Entry& e) {
         const std::string fourcc = Upper(e.key);
-        if (!kKnownCodecs.contains(fourcc)) {
-            Warn(e.line, "codec \"" + e.key +
-                             "\" is unknown (there is no compressor for it; known: MJPG, DIVX); "
-                             "ignored");
-            return;
-        }
+        if (!kKnownCodecs.contains(fourcc))
+            return Warn(e.line, "codec \"" + e.key +
+                                    "\" is unknown (there is no compressor for it; known: MJPG, "
+                                    "DIVX); ignored");
         const auto installed = ParseYesNo(e.value);
         if (!installed) {
             const auto now = machine_.codecs.find(fourcc);
@@ -502,17 +506,9 @@ class Parser {
 
     void DisplayBackend(const Entry& e) {
         using Backend = DisplayDescription::Backend;
-        const std::string word = Lower(e.value);
-        Backend& backend = machine_.display.backend;
-        if (word == "machine") backend = Backend::Machine;
-        if (word == "x11") backend = Backend::X11;
-        if (word == "auto") backend = Backend::Automatic;
-        if (word != "machine" && word != "x11" && word != "auto") {
-            const char* now = backend == Backend::Machine ? "machine"
-                              : backend == Backend::X11   ? "x11"
-                                                          : "auto";
-            Bad(e, "is not machine, x11 or auto", now);
-        }
+        Choose(e, machine_.display.backend,
+               {{"machine", Backend::Machine}, {"x11", Backend::X11}, {"auto", Backend::Automatic}},
+               "is not machine, x11 or auto");
     }
 
     void DisplaySize(const Entry& e) {
@@ -530,38 +526,38 @@ class Parser {
 
     // [drives]
 
+    void RemoveDrives() { machine_.drives.clear(); }
+
     void DrivesKey(const Entry& e) {
         const auto letter = ParseDriveLetter(e.key);
-        if (!letter) {
-            Warn(e.line, "key \"" + e.key + "\" in [drives] is not a drive letter A to Z; ignored");
-            return;
-        }
-        const auto colon = e.value.find(':');
-        const auto type = ParseDriveType(e.value.substr(0, colon));
-        const std::string folder =
-            colon == std::string::npos ? "" : Trim(e.value.substr(colon + 1));
-        if (!type || !folder.starts_with('/')) {
+        if (!letter)
+            return Warn(e.line,
+                        "key \"" + e.key + "\" in [drives] is not a drive letter A to Z; ignored");
+        const auto drive = ParseDrive(e.value);
+        if (!drive) {
             Bad(e, "is not TYPE:/FOLDER (fixed, removable, remote, cdrom or ramdisk)",
                 "no drive " + std::string(1, *letter) + ":");
             machine_.drives.erase(*letter);
             return;
         }
-        machine_.drives[*letter] = DriveDescription{*type, FolderText(folder)};
+        machine_.drives[*letter] = *drive;
     }
 
     // [user]
 
     void UserClock(const Entry& e) {
-        const std::string word = Lower(e.value);
-        bool& virtualClock = machine_.user.virtualClock;
-        if (word != "real" && word != "virtual")
-            return Bad(e, "is not real or virtual", virtualClock ? "virtual" : "real");
-        virtualClock = word == "virtual";
+        Choose(e, machine_.user.virtualClock, {{"real", false}, {"virtual", true}},
+               "is not real or virtual");
+    }
+
+    void UserMessages(const Entry& e) {
+        Choose(e, machine_.user.messagesToStderr, {{"dialog", false}, {"stderr", true}},
+               "is not dialog or stderr");
     }
 
     void EscapeAfter(const Entry& e, std::optional<long>& after) {
-        const auto value = ParseNumber<long>(e.value);
-        if (!value || *value < 0)
+        const auto value = ParseCount(e.value);
+        if (!value)
             return Bad(e, "is not a whole number of 0 or more",
                        after ? std::to_string(*after) : "0 (never)");
         after = *value == 0 ? std::nullopt : value;
@@ -570,22 +566,14 @@ class Parser {
     void UserEscapeAfterMs(const Entry& e) { EscapeAfter(e, machine_.user.escapeAfterMs); }
     void UserEscapeAfterFrames(const Entry& e) { EscapeAfter(e, machine_.user.escapeAfterFrames); }
 
-    void UserMessages(const Entry& e) {
-        const std::string word = Lower(e.value);
-        bool& toStderr = machine_.user.messagesToStderr;
-        if (word != "dialog" && word != "stderr")
-            return Bad(e, "is not dialog or stderr", toStderr ? "stderr" : "dialog");
-        toStderr = word == "stderr";
-    }
-
     void UserStall(const Entry& e) {
         const std::vector<std::string> words = Words(e.value);
         const char* why = "is not message|write AT_MS FOR_MS";
         if (words.size() != 3) return Bad(e, why, "no stall");
         const std::string kind = Lower(words[0]);
-        const auto at = ParseNumber<long>(words[1]);
-        const auto length = ParseNumber<long>(words[2]);
-        if ((kind != "message" && kind != "write") || !at || !length || *at < 0 || *length < 0)
+        const auto at = ParseCount(words[1]);
+        const auto length = ParseCount(words[2]);
+        if ((kind != "message" && kind != "write") || !at || !length)
             return Bad(e, why, "no stall");
         machine_.user.stall = ScriptedStall{
             kind == "write" ? ScriptedStall::Kind::Write : ScriptedStall::Kind::Message, *at,
@@ -596,33 +584,58 @@ class Parser {
     // driver, so it is applied once the whole file is read.
     void Finish() {
         for (const auto& [index, driver] : described_) {
+            const std::string name = "driver" + std::to_string(index);
+            const int line = firstHeader_.at(name);
             auto& slot = machine_.drivers[static_cast<std::size_t>(index)];
-            const std::string name = "[driver" + std::to_string(index) + "]";
-            if (slot && slot->kind == "v4l2") {
-                Warn(describedAt_[index], name +
-                                              " describes a V4L2 device, which describes "
-                                              "itself; ignored");
-                continue;
-            }
-            if (slot) {
+            if (slot && slot->kind == "v4l2")
+                Warn(line,
+                     "[" + name + "] describes a V4L2 device, which describes itself; ignored");
+            else if (slot)
                 slot = driver;
-                continue;
-            }
-            Warn(describedAt_[index], name + " describes index " + std::to_string(index) +
-                                          ", where no driver is installed; ignored");
+            else
+                Warn(line, "[" + name + "] describes index " + std::to_string(index) +
+                               ", where no driver is installed; ignored");
         }
     }
 
     std::string path_;
     MachineDescription machine_;
-    Where where_ = Where::Nowhere;
-    std::string section_;
-    int driverIndex_ = 0;
-    bool driversGiven_ = false;
-    bool drivesGiven_ = false;
+    std::string name_;                        // the section being read, lower case
+    const Section* section_ = nullptr;        // null under an unknown section
+    std::map<std::string, int> firstHeader_;  // each section's first header line
     std::map<int, DriverDescription> described_;
-    std::map<int, int> describedAt_;
     std::map<std::string, int> seen_;
+};
+
+const std::map<std::string, Parser::Section> Parser::kSections{
+    {"drivers",
+     {.replace = &Parser::RemoveDrivers,
+      .keys = {{"audio", &Parser::DriversAudio}},
+      .other = &Parser::DriversSlot}},
+    {"driverN",
+     {.keys = {{"name", &Parser::DriverName},
+               {"version", &Parser::DriverVersion},
+               {"format", &Parser::DriverFormat},
+               {"accepts", &Parser::DriverAccepts},
+               {"overlay", &Parser::DriverOverlay},
+               {"connect", &Parser::DriverConnect},
+               {"skew_ppm", &Parser::DriverSkewPpm},
+               {"noise", &Parser::DriverNoise}}}},
+    {"codecs", {.other = &Parser::CodecsKey, .keyCaseKept = true}},
+    {"display",
+     {.keys = {{"backend", &Parser::DisplayBackend},
+               {"size", &Parser::DisplaySize},
+               {"modes", &Parser::DisplayModes},
+               {"restart", &Parser::DisplayRestart},
+               {"failed", &Parser::DisplayFailed}}}},
+    {"drives",
+     {.replace = &Parser::RemoveDrives, .other = &Parser::DrivesKey, .keyCaseKept = true}},
+    {"user",
+     {.keys = {{"clock", &Parser::UserClock},
+               {"escape_after_ms", &Parser::UserEscapeAfterMs},
+               {"escape_after_frames", &Parser::UserEscapeAfterFrames},
+               {"messages", &Parser::UserMessages},
+               {"stall", &Parser::UserStall}}}},
 };
 
 // Opened without waiting (a FIFO with no writer would block start-up for good) and read only

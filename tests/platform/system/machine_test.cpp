@@ -288,6 +288,96 @@ TEST(MachineParse, UnknownAndMisplacedLinesAreWarnedOnceEach) {
             Warning(9, "[driver3] describes index 3, where no driver is installed; ignored"));
 }
 
+std::string Drivers(const MachineDescription& m) {
+    std::string shown;
+    for (std::size_t i = 0; i < m.drivers.size(); ++i)
+        if (m.drivers[i]) shown += std::to_string(i) + ":" + m.drivers[i]->name + " ";
+    return shown + "audio=" + m.audio.value_or("-");
+}
+
+std::string Drives(const MachineDescription& m) {
+    std::string shown;
+    for (const auto& [letter, drive] : m.drives) shown += letter + drive.folder + " ";
+    return shown;
+}
+
+std::string User(const MachineDescription& m) {
+    const auto& stall = m.user.stall;
+    return (m.user.virtualClock ? "virtual " : "real ") +
+           (stall ? std::to_string(stall->atMs) + "+" + std::to_string(stall->forMs) : "-");
+}
+
+// How sections are entered again, which keys keep their case, and in what order a line's
+// problems come out.
+TEST(MachineParse, SectionsKeysAndTheOrderOfProblems) {
+    const struct {
+        std::string text;
+        std::string (*shown)(const MachineDescription&);
+        std::string expected;
+        std::vector<std::string> warnings;
+    } cases[] = {
+        {"[drivers]\n1 = testcard\n[user]\n[DRIVERS]\n2 = testcard\nAUDIO = hw:1\n",
+         Drivers,
+         "1:Carte de test 2:Carte de test audio=hw:1",
+         {}},
+        {"[drivers]\n0 = v4l2:/dev/nothere\n[Driver0]\nNAME = Mine\n[driver0]\n",
+         Drivers,
+         "0:/dev/nothere audio=-",
+         {Warning(3, "[driver0] describes a V4L2 device, which describes itself; ignored")}},
+        {"[drives]\nd = fixed:/d/\n[drives]\nE: = cdrom:/e/./\nD = floppy:/x\nxy = fixed:/\n",
+         Drives,
+         "E/e ",
+         {Warning(5, "key \"D\" repeats line 2; the last one counts"),
+          Warning(5,
+                  "key \"D\": \"floppy:/x\" is not TYPE:/FOLDER (fixed, removable, remote, cdrom "
+                  "or ramdisk); using no drive D:"),
+          Warning(6, "key \"xy\" in [drives] is not a drive letter A to Z; ignored")}},
+        {"[codecs]\ndivx = yes\nDIVX = maybe\nXvid = yes\n",
+         nullptr,
+         "",
+         {Warning(3, "key \"DIVX\" repeats line 2; the last one counts"),
+          Warning(3, "key \"DIVX\": \"maybe\" is not yes or no; using yes"),
+          Warning(4,
+                  "codec \"Xvid\" is unknown (there is no compressor for it; known: MJPG, DIVX); "
+                  "ignored")}},
+        {"Stray = 1\n[User]\nColour = red\nClock = Virtual\nSTALL = write -1 5\n[Driver1]\n"
+         "[driver10]\nname = x\n[driver1]\nstall = x\nversion = 2\n[user]\nstall = MESSAGE 0 7\n",
+         User,
+         "virtual 0+7",
+         {Warning(1, "key \"Stray\" comes before any [section]; ignored"),
+          Warning(3, "unknown key \"colour\" in [user]; ignored"),
+          Warning(5,
+                  "key \"stall\": \"write -1 5\" is not message|write AT_MS FOR_MS; using no "
+                  "stall"),
+          Warning(7, "unknown section [driver10]; its keys are ignored"),
+          Warning(10, "unknown key \"stall\" in [driver1]; ignored"),
+          Warning(13, "key \"stall\" repeats line 5; the last one counts"),
+          Warning(6, "[driver1] describes index 1, where no driver is installed; ignored")}},
+        {"[driver0]\nnoise = 100\nnoise = 101\nskew_ppm = -100000\nskew_ppm = inf\n[display]\n"
+         "size = 16384x1\nsize = 16385x1\n[user]\nescape_after_ms = 9223372036854775808\n",
+         nullptr,
+         "",
+         {Warning(3, "key \"noise\" repeats line 2; the last one counts"),
+          Warning(3, "key \"noise\": \"101\" is not a whole number from 0 to 100; using 100"),
+          Warning(5, "key \"skew_ppm\" repeats line 4; the last one counts"),
+          Warning(5, "key \"skew_ppm\": \"inf\" is not a number; using -100000"),
+          Warning(8, "key \"size\" repeats line 7; the last one counts"),
+          Warning(8, "key \"size\": \"16385x1\" is not a size WIDTHxHEIGHT; using 16384x1"),
+          Warning(10,
+                  "key \"escape_after_ms\": \"9223372036854775808\" is not a whole number of 0 "
+                  "or more; using 0 (never)")}},
+    };
+    for (const auto& c : cases) {
+        MachineDescription m;
+        std::string warnings;
+        for (const std::string& w : c.warnings) warnings += w;
+        EXPECT_EQ(ParseWarnings(c.text, &m), warnings) << c.text;
+        if (c.shown != nullptr) {
+            EXPECT_EQ(c.shown(m), c.expected) << c.text;
+        }
+    }
+}
+
 TEST(MachineParse, CodecKeysAreUpperCased) {
     const MachineDescription m = Parse("[codecs]\nmjpg = no\ndivx = yes\n");
     EXPECT_EQ(m.codecs, (std::map<std::string, bool>{{"MJPG", false}, {"DIVX", true}}));
