@@ -16,6 +16,7 @@
 #include "platform/capture/testcard.h"
 #include "platform/capture/v4l2_io.h"
 #include "platform/capture/v4l2_modes.h"
+#include "platform/capture/v4l2_requests.h"
 #include "platform/capture/v4l2_setup.h"
 #include "platform/capture/video_convert.h"
 #include "platform/capture/video_scale.h"
@@ -90,6 +91,11 @@ std::string CardName(const v4l2_capability& cap) {
     return FixedText(cap.card);
 }
 
+// "NAME" (/dev/videoN), as the device is told of on standard error and in messages.
+std::string NamedDevice(const DriverDescription& driver) {
+    return "\"" + driver.name + "\" (" + driver.device + ")";
+}
+
 // A USB device is known by its serial number wherever it is plugged in; others by where they sit.
 std::string Identity(const v4l2_capability& cap, const std::string& node) {
     const std::string serial = UsbSerialOf(node);
@@ -125,8 +131,9 @@ struct Shown {
 
 class V4l2Source : public VideoSource, public PictureSetup {
   public:
-    V4l2Source(V4l2Io& io, int fd, const DriverDescription& driver)
-        : io_(io), fd_(fd), driver_(driver), path_(driver.device), name_(driver.name) {}
+    // `calls` are the device's own, which tell its refusals.
+    V4l2Source(std::unique_ptr<V4l2Io> calls, int fd, const DriverDescription& driver)
+        : calls_(std::move(calls)), io_(*calls_), fd_(fd), driver_(driver) {}
     ~V4l2Source() override {
         StopStreaming();
         io_.Close(fd_);
@@ -155,7 +162,7 @@ class V4l2Source : public VideoSource, public PictureSetup {
     bool lost() const override { return lost_; }
     // Frames wait in the source's buffers until their grid point, however late the loop is.
     bool missesLateFrames() const override { return false; }
-    std::string deviceName() const override { return "\"" + name_ + "\" (" + path_ + ")"; }
+    std::string deviceName() const override { return NamedDevice(driver_); }
     std::unique_ptr<DeviceSetup> Setup() override {
         return V4l2DeviceSetup(io_, fd_, driver_, *this);
     }
@@ -201,11 +208,10 @@ class V4l2Source : public VideoSource, public PictureSetup {
     void Requeue(std::uint32_t index);
     bool Renegotiate();
 
+    std::unique_ptr<V4l2Io> calls_;
     V4l2Io& io_;
     int fd_;
     DriverDescription driver_;
-    std::string path_;
-    std::string name_;
     v4l2_pix_format pix_{};
     v4l2_pix_format nativePix_{};
     BITMAPINFOHEADER format_{};
@@ -711,6 +717,7 @@ std::optional<DriverDescription> DescribeV4l2Node(const std::string& path) {
     const int fd = io.Open(path);
     if (fd < 0) return std::nullopt;
     v4l2_capability cap{};
+    // Not told when refused: every node is asked, and one that does not answer is not listed.
     const bool queried = RetryingIoctl(io, fd, VIDIOC_QUERYCAP, &cap) == 0;
     io.Close(fd);
     const std::uint32_t caps = DeviceCaps(cap);
@@ -734,14 +741,15 @@ std::vector<DriverDescription> DetectV4l2Drivers() {
 }
 
 std::unique_ptr<VideoSource> OpenV4l2Source(const DriverDescription& driver) {
-    V4l2Io& io = V4l2Calls();
+    auto calls = std::make_unique<ReportingV4l2Io>(V4l2Calls(), NamedDevice(driver));
+    V4l2Io& io = *calls;
     const int fd = io.Open(driver.device);
     if (fd < 0) return nullptr;
     // The input and standard decide the format read at open; the controls and the mode come
     // after it.
     const DeviceChoices choices = LoadDeviceChoices(driver.identity);
     ApplyInputAndStandard(io, fd, choices);
-    auto source = std::make_unique<V4l2Source>(io, fd, driver);
+    auto source = std::make_unique<V4l2Source>(std::move(calls), fd, driver);
     if (!source->Open()) return nullptr;
     ApplyControls(io, fd, choices);
     source->PreferMode(choices.mode);

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -90,6 +91,7 @@ class Device : public platform::V4l2Io {
     std::optional<std::int64_t> unplugAtUs;
     int eagainDequeues = 0;  // DQBUF answers EAGAIN this many times though a frame is ready
     int eintrPolls = 0;      // poll answers EINTR this many times
+    std::map<unsigned long, int> refusals;  // requests always refused, with their errno
 
     // What was done.
     int framesTaken = 0;
@@ -305,6 +307,8 @@ inline int Device::Dequeue(v4l2_buffer& b) {
 }
 
 inline int Device::Ioctl(int, unsigned long request, void* argument) {
+    if (const auto refused = refusals.find(request); refused != refusals.end())
+        return Fail(refused->second);
     switch (request) {
         case VIDIOC_QUERYCAP: {
             auto& cap = *static_cast<v4l2_capability*>(argument);

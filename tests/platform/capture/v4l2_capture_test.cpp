@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <set>
@@ -157,7 +158,8 @@ class RealDevices : public ::testing::Test {
         return SendMessageA(window_, WM_CAP_SET_VIDEOFORMAT, 40, reinterpret_cast<LPARAM>(&f)) != 0;
     }
     // One second at 25 frames a second.
-    void Capture(UINT seconds = 1) const {
+    void Capture(UINT seconds = 1) const { EXPECT_TRUE(Record(seconds)); }
+    bool Record(UINT seconds) const {
         SendMessageA(window_, WM_CAP_SET_CALLBACK_STATUSA, 0, reinterpret_cast<LPARAM>(&OnStatus));
         SendMessageA(window_, WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0,
                      reinterpret_cast<LPARAM>(&OnFrame));
@@ -169,7 +171,7 @@ class RealDevices : public ::testing::Test {
         p.fLimitEnabled = TRUE;
         p.wTimeLimit = static_cast<WORD>(seconds);
         SendMessageA(window_, WM_CAP_SET_SEQUENCE_SETUP, sizeof p, reinterpret_cast<LPARAM>(&p));
-        EXPECT_EQ(SendMessageA(window_, WM_CAP_SEQUENCE_NOFILE, 0, 0), TRUE);
+        return SendMessageA(window_, WM_CAP_SEQUENCE_NOFILE, 0, 0) == TRUE;
     }
 
     Seen seen_;
@@ -372,6 +374,50 @@ TEST_F(RealDevices, WovenFramesAndSingleFieldsAreRecordedAsTheyCome) {
         EXPECT_EQ(seen_.frameTimes.size(), 25u);
         ASSERT_EQ(seen_.firstFrame.size(), 1u);
         EXPECT_EQ(seen_.firstFrame.front().size(), 320u * 3 * c.mode.height);
+    }
+}
+
+// A refusal is named once however often the request is refused (two captures, the modes listed),
+// with the system's reason; the errors that end a probe say nothing.
+TEST_F(RealDevices, EachRefusalIsNamedOnceWithItsReason) {
+    struct Case {
+        unsigned long request;
+        const char* name;
+        int error;
+        bool told;  // false: the normal end of a probe
+    };
+    const Case cases[] = {
+        {VIDIOC_S_FMT, "VIDIOC_S_FMT", EBUSY, true},
+        {VIDIOC_S_PARM, "VIDIOC_S_PARM", ENOTTY, true},
+        {VIDIOC_S_CTRL, "VIDIOC_S_CTRL", EBUSY, true},
+        {VIDIOC_REQBUFS, "VIDIOC_REQBUFS", ENOMEM, true},
+        {VIDIOC_QBUF, "VIDIOC_QBUF", EINVAL, true},
+        {VIDIOC_STREAMON, "VIDIOC_STREAMON", EIO, true},
+        {VIDIOC_DQBUF, "VIDIOC_DQBUF", ENODEV, true},
+        {VIDIOC_S_CTRL, "VIDIOC_S_CTRL", EINVAL, false},
+        {VIDIOC_G_PARM, "VIDIOC_G_PARM", ENOTTY, false},
+        {VIDIOC_ENUM_FMT, "VIDIOC_ENUM_FMT", EINVAL, false},
+        {VIDIOC_ENUM_FRAMESIZES, "VIDIOC_ENUM_FRAMESIZES", ENOTTY, false},
+        {VIDIOC_DQBUF, "VIDIOC_DQBUF", EAGAIN, false},
+    };
+    for (const Case& c : cases) {
+        const std::string line = std::string(": video \"Caméra factice\" (/dev/video0): ") +
+                                 c.name + " refused: " + std::strerror(c.error) + "\n";
+        SCOPED_TRACE(line);
+        fake_v4l2::Device& device = Plug({Camera("/dev/video0", {{kYuyv, 320, 240}})});
+        for (int k = 0; k < 25; ++k) device.frames.push_back({k * 40000, Yuyv(320, 240), 0});
+        device.refusals[c.request] = c.error;
+        Install(device);
+        testing::internal::CaptureStderr();
+        if (Connect() && AskRgb(320, 240))
+            for (int run = 0; run < 2; ++run) Record(1);
+        const std::string err = testing::internal::GetCapturedStderr();
+        std::size_t refused = 0;
+        for (std::size_t at = err.find(" refused: "); at != std::string::npos;
+             at = err.find(" refused: ", at + 1))
+            ++refused;
+        EXPECT_EQ(refused, c.told ? 1u : 0u) << err;
+        EXPECT_EQ(err.find(line) != std::string::npos, c.told) << err;
     }
 }
 
