@@ -569,12 +569,12 @@ class Parser {
     void UserStall(const Entry& e) {
         const std::vector<std::string> words = Words(e.value);
         const char* why = "is not message|write AT_MS FOR_MS";
-        if (words.size() != 3) return Bad(e, why, "no stall");
+        const char* kept = machine_.user.stall ? "the stall given before" : "no stall";
+        if (words.size() != 3) return Bad(e, why, kept);
         const std::string kind = Lower(words[0]);
         const auto at = ParseCount(words[1]);
         const auto length = ParseCount(words[2]);
-        if ((kind != "message" && kind != "write") || !at || !length)
-            return Bad(e, why, "no stall");
+        if ((kind != "message" && kind != "write") || !at || !length) return Bad(e, why, kept);
         machine_.user.stall = ScriptedStall{
             kind == "write" ? ScriptedStall::Kind::Write : ScriptedStall::Kind::Message, *at,
             *length};

@@ -353,6 +353,13 @@ TEST(MachineParse, SectionsKeysAndTheOrderOfProblems) {
           Warning(10, "unknown key \"stall\" in [driver1]; ignored"),
           Warning(13, "key \"stall\" repeats line 5; the last one counts"),
           Warning(6, "[driver1] describes index 1, where no driver is installed; ignored")}},
+        {"[user]\nstall = write 100 5\n[user]\nstall = later\n",
+         User,
+         "real 100+5",
+         {Warning(4, "key \"stall\" repeats line 2; the last one counts"),
+          Warning(4,
+                  "key \"stall\": \"later\" is not message|write AT_MS FOR_MS; using the stall "
+                  "given before")}},
         {"[driver0]\nnoise = 100\nnoise = 101\nskew_ppm = -100000\nskew_ppm = inf\n[display]\n"
          "size = 16384x1\nsize = 16385x1\n[user]\nescape_after_ms = 9223372036854775808\n",
          nullptr,
