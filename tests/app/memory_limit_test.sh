@@ -15,18 +15,7 @@ dir="$work/run"
 mkdir -p "$dir/bin"
 cp "$build/app/vistrel" "$dir/bin/"
 cd "$dir"
-cat >machine.ini <<INI
-[drivers]
-0 = testcard
-[display]
-backend = machine
-[drives]
-C = fixed:$dir
-[user]
-messages = stderr
-clock = virtual
-escape_after_ms = 3000
-INI
+machine "" $'clock = virtual\nescape_after_ms = 3000'
 
 log_frames() { tr -d '\r' <CapLog.txt | sed -n 4p | sed 's/^.\{15\}//'; }
 

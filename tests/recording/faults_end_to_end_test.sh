@@ -15,23 +15,6 @@ start_case() {
   cd "$dir"
 }
 
-machine() {  # [driver0] lines, [user] clock and escape
-  cat >machine.ini <<INI
-[drivers]
-0 = testcard
-[driver0]
-$1
-[display]
-backend = machine
-[drives]
-C = fixed:$dir
-Z = fixed:/
-[user]
-messages = stderr
-$2
-INI
-}
-
 run_program() {  # MODE; sets status
   status=0
   PLATFORM_MACHINE="$dir/machine.ini" timeout 120 "$dir/bin/vistrel" "$@" 2>stderr.txt || status=$?

@@ -23,19 +23,8 @@ while read -r case line except; do
   cp "$build/app/vistrel" "$dir/bin/"
   cd "$dir"
   line=${line//_/ }
-  cat >machine.ini <<INI
-[drivers]
-0 = testcard
-[display]
-backend = machine
-[drives]
-C = fixed:$dir
-Z = fixed:/
-[user]
-messages = stderr
-escape_after_ms = 12000
-${line#none}
-INI
+  machine "" "escape_after_ms = 12000
+${line#none}"
   PLATFORM_MACHINE="$dir/machine.ini" "$dir/bin/vistrel" Capture 2>stderr.txt </dev/null &
   pid=$!
   if [ "$case" = sigstop ]; then
