@@ -32,9 +32,21 @@ constexpr char kUsage[] =
     "                              en écriture : $XDG_DATA_HOME/vistrel/ "
     "(~/.local/share/vistrel/)\n";
 
+// Without a display Qt's X platform aborts with a core dump and several lines of its own: one line
+// that says what to do instead serves a user, or a script, far better.
+constexpr char kNoDisplay[] =
+    "vistrel: il faut un affichage X, or DISPLAY n'est pas défini ; sans affichage : "
+    "QT_QPA_PLATFORM=offscreen PLATFORM_MACHINE=machine.ini vistrel [Capture | TV | Time], "
+    "machine.ini décrivant la machine et l'utilisateur simulé\n";
+
+// Qt takes both "-name" and "--name" for its own options.
+qsizetype QtOption(const QStringList& arguments, const char* name) {
+    const qsizetype single = arguments.indexOf(QLatin1String("-") + QLatin1String(name));
+    return single >= 0 ? single : arguments.indexOf(QLatin1String("--") + QLatin1String(name));
+}
+
 bool PlatformGiven(const QStringList& arguments) {
-    return arguments.contains(QStringLiteral("-platform")) ||
-           arguments.contains(QStringLiteral("--platform"));
+    return QtOption(arguments, "platform") >= 0;
 }
 
 QStringList Arguments(int argc, char** argv) {
@@ -51,6 +63,15 @@ bool XcbWanted(const QByteArray& waylandDisplay, const QByteArray& sessionType,
     return wayland && qpaPlatform.isEmpty() && !PlatformGiven(arguments);
 }
 
+bool XDisplayMissing(const QByteArray& display, const QByteArray& qpaPlatform,
+                     const QStringList& arguments) {
+    const qsizetype platformOption = QtOption(arguments, "platform");
+    const QString platform = platformOption >= 0 ? arguments.value(platformOption + 1)
+                                                 : QString::fromLocal8Bit(qpaPlatform);
+    const bool x = platform.isEmpty() || platform == QLatin1String("xcb");
+    return x && display.isEmpty() && QtOption(arguments, "display") < 0;
+}
+
 std::optional<int> HandleCommandLine(int argc, char** argv) {
     const QStringList arguments = Arguments(argc, argv);
     if (arguments.value(1) == QLatin1String("--help")) {
@@ -64,6 +85,10 @@ std::optional<int> HandleCommandLine(int argc, char** argv) {
     if (XcbWanted(qgetenv("WAYLAND_DISPLAY"), qgetenv("XDG_SESSION_TYPE"),
                   qgetenv("QT_QPA_PLATFORM"), arguments)) {
         qputenv("QT_QPA_PLATFORM", "xcb");
+    }
+    if (XDisplayMissing(qgetenv("DISPLAY"), qgetenv("QT_QPA_PLATFORM"), arguments)) {
+        std::fputs(kNoDisplay, stderr);
+        return 1;
     }
     return std::nullopt;
 }

@@ -68,7 +68,8 @@ TEST(CommandLine, WaylandSessionRunsThroughXWaylandUnlessAPlatformIsChosen) {
     for (const auto& c : cases) {
         const Environment environment{{"WAYLAND_DISPLAY", c.waylandDisplay},
                                       {"XDG_SESSION_TYPE", c.sessionType},
-                                      {"QT_QPA_PLATFORM", c.platform}};
+                                      {"QT_QPA_PLATFORM", c.platform},
+                                      {"DISPLAY", ":0"}};
         EXPECT_EQ(RunWith(c.arguments), std::nullopt);
         EXPECT_EQ(qgetenv("QT_QPA_PLATFORM"), c.expected)
             << (c.waylandDisplay ? c.waylandDisplay : "-") << " "
@@ -77,9 +78,13 @@ TEST(CommandLine, WaylandSessionRunsThroughXWaylandUnlessAPlatformIsChosen) {
     }
 }
 
-// Only as the first argument: a later "--help" is left to the run mode, which ignores it.
+// Only as the first argument, and with no display: a later "--help" is left to the run mode,
+// which ignores it.
 TEST(CommandLine, HelpAndVersionPrintAndEndOnlyAsTheFirstArgument) {
-    const Environment environment{{"WAYLAND_DISPLAY", nullptr}, {"XDG_SESSION_TYPE", nullptr}};
+    const Environment environment{{"WAYLAND_DISPLAY", nullptr},
+                                  {"XDG_SESSION_TYPE", nullptr},
+                                  {"DISPLAY", nullptr},
+                                  {"QT_QPA_PLATFORM", nullptr}};
     testing::internal::CaptureStdout();
     EXPECT_EQ(RunWith({"vistrel", "--help"}), 0);
     const std::string help = testing::internal::GetCapturedStdout();
@@ -90,6 +95,7 @@ TEST(CommandLine, HelpAndVersionPrintAndEndOnlyAsTheFirstArgument) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(RunWith({"vistrel", "--version"}), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "vistrel " VISTREL_VERSION "\n");
+    const Environment x{{"DISPLAY", ":0"}};
     for (const std::vector<std::string>& other :
          {std::vector<std::string>{"vistrel", "Capture", "--help"},
           {"vistrel", "-h"},
@@ -98,6 +104,32 @@ TEST(CommandLine, HelpAndVersionPrintAndEndOnlyAsTheFirstArgument) {
         testing::internal::CaptureStdout();
         EXPECT_EQ(RunWith(other), std::nullopt) << other[1];
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << other[1];
+    }
+}
+
+// Only X11 is known to need DISPLAY; a platform named on the command line wins over the
+// environment's, as in Qt.
+TEST(CommandLine, XDisplayMissingOnlyWhenX11RunsWithoutADisplay) {
+    const struct {
+        QByteArray display;
+        QByteArray platform;
+        QStringList arguments;
+        bool missing;
+    } cases[] = {
+        {"", "", {"vistrel"}, true},
+        {"", "xcb", {"vistrel", "Capture"}, true},
+        {"", "offscreen", {"vistrel", "-platform", "xcb"}, true},
+        {":0", "", {"vistrel", "Time"}, false},
+        {"", "offscreen", {"vistrel"}, false},
+        {"", "wayland", {"vistrel"}, false},
+        {"", "", {"vistrel", "-platform", "offscreen"}, false},
+        {"", "", {"vistrel", "TV", "--platform", "offscreen"}, false},
+        {"", "", {"vistrel", "-display", ":1"}, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(XDisplayMissing(c.display, c.platform, c.arguments), c.missing)
+            << c.display.constData() << " " << c.platform.constData() << " "
+            << c.arguments.join(' ').toStdString();
     }
 }
 

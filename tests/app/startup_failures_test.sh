@@ -3,7 +3,7 @@
 # crashes or hangs. Capture, Time and TV end by themselves (with a status of 0), as every run
 # without a compressor does; the interactive window otherwise stays for its user (a Frame Max or
 # destination it cannot use is said when a capture is asked for), and the system's request to
-# end closes it normally.
+# end closes it normally. Without any display, every run mode says in one line how to run headless.
 #   startup_failures_test.sh BUILD
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -87,5 +87,34 @@ for mode in "" Capture Time; do
     "Le chemin des fichiers de capture dépasserait 255 caractères" &
   wait
 done
+# No display at all: every run mode ends at once with status 1 and one line that says how to run
+# headless, never with Qt's abort and core; the usage and the version need no display.
+while read -r expected arguments; do
+  name="no-display ${arguments:-(none)}" dir="$work/no-display-${arguments// /_}" status=0
+  mkdir -p "$dir"
+  cd "$dir"
+  env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout -s KILL 5 \
+    "$build/app/vistrel" $arguments </dev/null >stdout.txt 2>stderr.txt || status=$?
+  [ "$status" = "$expected" ] || fail "$name" "ended with status $status" "$dir"
+  ls core* >/dev/null 2>&1 && fail "$name" "left a core" "$dir"
+  if [ "$expected" = 1 ]; then
+    [ "$(wc -l <stderr.txt)" = 1 ] && [ ! -s stdout.txt ] &&
+      grep -q '^vistrel: .*QT_QPA_PLATFORM=offscreen PLATFORM_MACHINE=' stderr.txt ||
+      fail "$name" "not the one line on how to run without a display" "$dir"
+  else
+    [ ! -s stderr.txt ] && [ -s stdout.txt ] || fail "$name" "no output, or errors" "$dir"
+  fi
+done <<'TABLE'
+1
+1 -h
+1 Capture
+1 TV
+1 Time
+1 capture
+1 Capture --help
+0 --help
+0 --version
+TABLE
+
 [ ! -f "$work/failed" ] || { echo "$(wc -l <"$work/failed") failure(s)"; exit 1; }
 echo PASS
