@@ -743,6 +743,20 @@ TEST_F(AviFileTest, FileCompletesOnTheLastReleaseInAnyOrder) {
 
 // ---- limits and failures ----
 
+// The same frame written until the service refuses it (or `tries` run out), `before` called ahead
+// of each write with its number; the last write's result.
+template <typename Before = void (*)(int)>
+HRESULT WriteUntilRefused(
+    Recording& recording, const Frame& frame, int tries, LONG& written,
+    Before before = [](int) {}) {
+    HRESULT result = AVIERR_OK;
+    for (int n = 0; n < tries && result == AVIERR_OK; ++n) {
+        before(n);
+        result = recording.Video(frame.bits.data(), static_cast<LONG>(frame.bits.size()), &written);
+    }
+    return result;
+}
+
 // The AVI 1.0 limit, lowered so that a test reaches it.
 TEST_F(AviFileTest, WriteThatWouldPassTheSizeLimitIsRefusedAndTheFileStaysValid) {
     constexpr std::uint64_t kLimit = 1 << 20;
@@ -750,12 +764,9 @@ TEST_F(AviFileTest, WriteThatWouldPassTheSizeLimitIsRefusedAndTheFileStaysValid)
     Recording recording;
     Frame frame = MakeFrame(24, true, 0);
     ASSERT_EQ(recording.Open(Win("limit.avi"), frame.format), AVIERR_OK);
-    HRESULT result = AVIERR_OK;
     LONG written = 0;
-    for (int i = 0; i < 1000 && result == AVIERR_OK; ++i) {
-        result = recording.Video(frame.bits.data(), static_cast<LONG>(frame.bits.size()), &written);
-    }
-    EXPECT_EQ(result, AVIERR_FILEWRITE);
+    EXPECT_EQ(WriteUntilRefused(recording, frame, 1000, written), AVIERR_FILEWRITE);
+    EXPECT_EQ(platform::LastAviWriteError(), kFileAviLimit);
     EXPECT_EQ(written, 0);
     const LONG accepted = recording.frames;
     EXPECT_GT(accepted, 5);
@@ -778,13 +789,11 @@ TEST_F(AviFileTest, WriteIntoAFileWhoseFolderWasDeletedIsRefused) {
     Recording recording;
     Frame frame = MakeFrame(24, true, 0);
     ASSERT_EQ(recording.Open(Win("gone\\x.avi"), frame.format), AVIERR_OK);
-    HRESULT result = AVIERR_OK;
     LONG written = 0;
-    for (int i = 0; i < 200 && result == AVIERR_OK; ++i) {
-        if (i == 3) std::filesystem::remove_all(Host("gone"));
-        result = recording.Video(frame.bits.data(), static_cast<LONG>(frame.bits.size()), &written);
-    }
-    EXPECT_EQ(result, AVIERR_FILEWRITE);
+    const auto removeAtThird = [this](int n) {
+        if (n == 3) std::filesystem::remove_all(Host("gone"));
+    };
+    EXPECT_EQ(WriteUntilRefused(recording, frame, 200, written, removeAtThird), AVIERR_FILEWRITE);
     EXPECT_EQ(platform::LastAviWriteError(), kFileRemoved);
     EXPECT_LT(recording.frames, 30) << "noticed within a second of data";
     recording.Close();
