@@ -28,6 +28,8 @@ constexpr std::int64_t kMicrosPerSecond = 1'000'000;
 // An input that fails this long without bringing a sample is gone.
 constexpr std::int64_t kGiveUpUs = 2'000'000;
 constexpr std::int64_t kRecoveriesApartUs = 500'000;
+// Sound held by the input beyond this (a quarter of its buffer) is read at once, waiting or not.
+constexpr unsigned kKeepUpDivisor = 4;
 
 std::string& TestingConfig() {
     static std::string configuration;
@@ -175,6 +177,7 @@ class AlsaInput : public AudioSource, public CaptureClock {
     }
     void WaitUntil(std::int64_t time, const SequenceControl& control) override {
         QCoreApplication::processEvents();
+        KeepUp();
         while (!control.ended() && Now() < time) {
             if (!ReadSome(time)) Idle(time);
             QCoreApplication::processEvents();
@@ -197,6 +200,8 @@ class AlsaInput : public AudioSource, public CaptureClock {
         return static_cast<std::uint64_t>(time) * rate_ / kMicrosPerSecond + 1;
     }
     bool ReadSome(std::int64_t time);
+    bool ReadFrames(std::uint64_t wanted);
+    void KeepUp();
     void FollowStatus();
     std::int64_t TriggerTime() const;
     void Idle(std::int64_t time);
@@ -242,9 +247,27 @@ void AlsaInput::FollowStatus() {
 
 // Reads at most a period, and no further than `time` needs; false when nothing was there.
 bool AlsaInput::ReadSome(std::int64_t time) {
+    return ReadFrames(std::max<std::uint64_t>(SamplesAt(time) - samples_, 1));
+}
+
+// A capture catching up on the events a stop left due has nothing to wait for, so it would read
+// nothing while its input fills, overruns and throws the sound held away: what the input holds
+// past a quarter of its buffer is read now. Reading only when the clock is behind keeps the
+// clock as fine-grained as before whenever the capture keeps up.
+void AlsaInput::KeepUp() {
+    if (gone_) return;
+    const long held = pcm_->GetStatus().delay;
+    const auto quarter = static_cast<long>(std::int64_t{rate_} * kBufferUs / kMicrosPerSecond /
+                                           kKeepUpDivisor);
+    if (held < quarter) return;
+    const std::uint64_t until = samples_ + static_cast<std::uint64_t>(held);
+    while (samples_ < until && ReadFrames(until - samples_)) {
+    }
+}
+
+bool AlsaInput::ReadFrames(std::uint64_t wanted) {
     if (gone_) return false;
     const std::uint64_t at = samples_ % ringFrames_;
-    const std::uint64_t wanted = std::max<std::uint64_t>(SamplesAt(time) - samples_, 1);
     const auto frames =
         static_cast<unsigned long>(std::min<std::uint64_t>({period_, ringFrames_ - at, wanted}));
     const long got = pcm_->Read(ring_.data() + at * block_, frames);

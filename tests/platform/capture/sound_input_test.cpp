@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -113,6 +114,39 @@ TEST(SoundInput, AnInputThatKeepsFailingIsGivenUpAndItsSilenceKeepsRealTime) {
         EXPECT_GE(took, std::chrono::milliseconds(2900)) << answer;
         EXPECT_LT(took, std::chrono::milliseconds(4200)) << answer;
         EXPECT_LT(pcm.restarts, 400) << answer;  // a core is not kept busy meanwhile
+    }
+}
+
+// An input holding the sound of a stop: the capture catching up on what fell due meanwhile
+// calls WaitUntil with times already past, and the input must be read all the same before it
+// overruns and throws that sound away.
+class HoldingPcm : public platform::SoundPcm {
+  public:
+    explicit HoldingPcm(long held) : held_(held) {}
+    void Start() override {}
+    long Read(BYTE*, unsigned long frames) override {
+        const long got = std::min(held_, static_cast<long>(frames));
+        held_ -= got;
+        return got > 0 ? got : -EAGAIN;
+    }
+    bool Restart(int) override { return true; }
+    int Wait(int) override { return 0; }
+    Status GetStatus() override { return {0, 0, held_}; }
+
+  private:
+    long held_;
+};
+
+TEST(SoundInput, SoundHeldPastAQuarterOfTheBufferIsReadEvenWhenNothingIsWaitedFor) {
+    const WAVEFORMATEX format{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    for (const long held : {long{4410}, long{33075}}) {
+        const platform::CaptureTiming input = platform::SoundInputOver(
+            std::make_unique<HoldingPcm>(held), "holding", format, 882, 22050);
+        platform::SequenceControl control;
+        input.clock->Start();
+        input.clock->WaitUntil(0, control);
+        const std::int64_t read = input.clock->Now() * 44100 / 1'000'000;
+        EXPECT_EQ(read, held < 11025 ? 0 : held) << held;
     }
 }
 
