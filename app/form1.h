@@ -122,8 +122,6 @@ class TForm1 : public QWidget, public RecordingState {
     void SwitchDisplayForRunMode();
 
     // ---- capture/: driver, capture window and live display ----
-    // A failure's box with the warning sound (dialogs.cpp).
-    void ReportError(const QString& text);
     HWND CaptureWindow = nullptr;
     std::uint8_t DriverIndex = 0;
     std::vector<BYTE> CaptureFormat;

@@ -114,7 +114,7 @@ void BM_ShowFrame(benchmark::State& state) {
     const auto show = [&] {
         ++n;
         VIDEOHDR header = Header(frames[n % frames.size()], n);
-        tv ? ShowTVFrame(*form, header) : ShowStatusFrame(*form, header);
+        tv ? ShowTVFrame(*form, header, 0) : ShowStatusFrame(*form, header, {});
     };
     show();
     const long mallocsBefore = alloc_counter::Mallocs(), newsBefore = alloc_counter::Allocations();

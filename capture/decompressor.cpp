@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "app/form1.h"
+#include "capture/dialogs.h"
 #include "platform/compman.h"
 
 namespace {

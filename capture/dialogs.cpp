@@ -1,3 +1,5 @@
+#include "capture/dialogs.h"
+
 #include "app/form1.h"
 #include "platform/messages.h"
 #include "platform/mmsystem.h"
@@ -63,8 +65,7 @@ void TForm1::Button7Click() {
     if (CaptureWindow != nullptr) ShowCompressionDialog();
 }
 
-// A failure the user must hear of: its box, with the warning sound.
-void TForm1::ReportError(const QString& text) {
+void ReportError(const QString& text) {
     platform::ShowMessage(text.toStdString());
     MessageBeep(0);
 }

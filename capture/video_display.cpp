@@ -67,16 +67,16 @@ ElapsedText ElapsedOf(DWORD timeCaptured) {
 
 // Every counter is printed from its own value: an unsigned one never shows a sign, whatever
 // its size, and only the signed ones below zero are written with a minus.
-void SetStatusLineText(TForm1& form, DWORD timeCaptured) {
+void SetStatusLineText(TForm1& form, DWORD timeCaptured, const RecordingFigures& f) {
     std::array<char, kOverlayTextSize> line{};
     std::size_t used = FormatTimeOfDay(line.data(), line.size());
     const int added = std::snprintf(
         line.data() + used, line.size() - used,
         " - %s - %.07lld/%.05lld/%.02lld - %.03lld/%.03lld/%.03lld - (%.03lld)",
-        ElapsedOf(timeCaptured).data(), static_cast<long long>(form.CaptureFrames),
-        static_cast<long long>(form.FileVideoFrames), static_cast<long long>(form.FileIndex),
-        static_cast<long long>(form.TotalDefect), static_cast<long long>(form.DropCount),
-        static_cast<long long>(form.InsertCount), static_cast<long long>(form.Drift));
+        ElapsedOf(timeCaptured).data(), static_cast<long long>(f.captureFrames),
+        static_cast<long long>(f.fileFrames), static_cast<long long>(f.fileIndex),
+        static_cast<long long>(f.totalDefect), static_cast<long long>(f.drops),
+        static_cast<long long>(f.inserts), static_cast<long long>(f.drift));
     if (added > 0) used = std::min(used + static_cast<std::size_t>(added), line.size() - 1);
     SetOverlayText(form, line.data(), used);
 }
@@ -283,8 +283,8 @@ void TForm1::CloseDisplayObjects() {
 
 // Each blink takes the keyboard back, so that Escape, which ends the capture, reaches the tile
 // at most a blink after another program took it.
-void BlinkTimeTile(TForm1& form) {
-    if (form.FileVideoFrames % kTileBlinkFrames != 0) return;
+void BlinkTimeTile(TForm1& form, std::int32_t fileFrames) {
+    if (fileFrames % kTileBlinkFrames != 0) return;
     QPalette palette = form.Panel7->palette();
     const bool red = palette.color(QPalette::Window) == QColor(Qt::red);
     palette.setColor(QPalette::Window, red ? QColor(Qt::green) : QColor(Qt::red));
@@ -294,15 +294,15 @@ void BlinkTimeTile(TForm1& form) {
     form.setFocus();
 }
 
-// "TV" never records, so FileVideoFrames stays 0 and every frame parks the cursor and looks at
-// the clipboard.
-void ShowTVFrame(TForm1& form, const VIDEOHDR& frame) {
+// "TV" never records: its file's frame count stays 0, so every frame parks the cursor and looks
+// at the clipboard.
+void ShowTVFrame(TForm1& form, const VIDEOHDR& frame, std::int32_t fileFrames) {
     SetFrameBitmapSize(form, form.ScreenWidth, form.ScreenHeight);
     DrawFrameBitmap(form, frame, form.ScreenWidth, form.ScreenHeight);
     SetTimeOfDayText(form);
-    if (form.FileVideoFrames % kCursorParkFrames == 0) ParkCursor(form);
+    if (fileFrames % kCursorParkFrames == 0) ParkCursor(form);
     if (!BeginImage1Picture(form)) return;
-    if (form.FileVideoFrames % kClipboardFrames == 0) DrawClipboardBitmap(form.Image1Picture);
+    if (fileFrames % kClipboardFrames == 0) DrawClipboardBitmap(form.Image1Picture);
     const int top = form.ScreenHeight - form.Image1Painter->TextHeight() - kTVTextMargin;
     form.Image1Painter->DrawText(ScaledToScreen(form.ScreenWidth, kTVTextLeft), top);
     ShowImage1Picture(form);
@@ -310,11 +310,11 @@ void ShowTVFrame(TForm1& form, const VIDEOHDR& frame) {
 
 // Drawn before the frame is recorded: the line shows the counters as the previous frame left
 // them.
-void ShowStatusFrame(TForm1& form, const VIDEOHDR& frame) {
+void ShowStatusFrame(TForm1& form, const VIDEOHDR& frame, const RecordingFigures& figures) {
     const BITMAPINFOHEADER format = form.CaptureFormatHeader();
     DrawFrameBitmap(form, frame, format.biWidth, format.biHeight);
     if (!BeginImage1Picture(form)) return;
-    SetStatusLineText(form, frame.dwTimeCaptured);
+    SetStatusLineText(form, frame.dwTimeCaptured, figures);
     Image1View& view = *form.Image1Painter;
     const int left = (format.biWidth - view.TextWidth()) / 2;
     view.DrawText(left, format.biHeight - view.TextHeight());

@@ -19,6 +19,7 @@
 #include <new>
 
 #include "app/form1.h"
+#include "capture/dialogs.h"
 #include "platform/avifile.h"
 #include "platform/files.h"
 #include "platform/messages.h"
@@ -288,7 +289,7 @@ void Abandon(TForm1& form, const char* text) {
     form.AviOutput.TakesNothing = true;
     form.CloseAviOutput();
     form.StopSequence();
-    form.ReportError(QString::fromUtf8(text));
+    ReportError(QString::fromUtf8(text));
 }
 
 // No roll-over would ever come to try another file: the message says which file and why.
@@ -296,7 +297,7 @@ void AbandonUnopened(TForm1& form, const char* path) {
     const std::string where = Where(path, platform::LastAviWriteError());
     form.CloseAviOutput();
     form.StopSequence();
-    form.ReportError(QString::fromUtf8(kOpenFailed) + u'\n' + QString::fromStdString(where));
+    ReportError(QString::fromUtf8(kOpenFailed) + u'\n' + QString::fromStdString(where));
 }
 
 void AbandonUnformatted(TForm1& form, const Outcome& fault) {

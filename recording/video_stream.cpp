@@ -115,12 +115,15 @@ TForm1* Form1 = nullptr;
 LRESULT VideoStreamHandler(HWND, LPVIDEOHDR frame) {
     if (Form1 == nullptr || frame == nullptr) return 1;
     if (Form1->Mode == RunMode::Time) {
-        BlinkTimeTile(*Form1);
+        BlinkTimeTile(*Form1, Form1->FileVideoFrames);
     } else if (Form1->Mode == RunMode::TV) {
-        ShowTVFrame(*Form1, *frame);
+        ShowTVFrame(*Form1, *frame, Form1->FileVideoFrames);
         return 1;
     } else {
-        ShowStatusFrame(*Form1, *frame);
+        const TForm1& f = *Form1;
+        ShowStatusFrame(*Form1, *frame,
+                        {f.CaptureFrames, f.FileVideoFrames, f.FileIndex, f.TotalDefect, f.DropCount,
+                         f.InsertCount, f.Drift});
     }
     RecordFrame(*Form1, *frame);
     return 1;
