@@ -334,11 +334,33 @@ void PrintSummary(const char* indent, const Summary& s) {
                 indent, s.count, s.mean, s.min, s.max);
 }
 
+// A beep further than this from the one-second grid the others keep is off it.
+constexpr double kOffGridMs = 20;
+
+// The beeps off the one-second grid most of them keep: sound lost and not made up for (or made
+// up for wrongly) moves every later beep by what is missing. A beep cut by the file's start or
+// by a gap is off it too, its start unheard.
+std::size_t BeepsOffGrid(const std::vector<double>& beeps) {
+    std::vector<double> phases;  // from the first beep's, in (-0.5, 0.5]
+    for (const double beep : beeps) {
+        const double since = beep - beeps.front();
+        phases.push_back(since - std::round(since));
+    }
+    std::vector<double> sorted = phases;
+    std::nth_element(sorted.begin(), sorted.begin() + std::ptrdiff_t(sorted.size() / 2),
+                     sorted.end());
+    const double grid = sorted[sorted.size() / 2];
+    return static_cast<std::size_t>(std::count_if(phases.begin(), phases.end(), [&](double p) {
+        return std::abs(p - grid) * 1000 > kOffGridMs;
+    }));
+}
+
 void Print(const Measurement& m) {
     std::printf("%s: %.3g fps video, %u Hz %u ch audio; %zu flashes, %zu beeps\n", m.name.c_str(),
                 m.video.framesPerSecond, m.audio.rate, unsigned{m.audio.channels}, m.flashes.size(),
                 m.beeps.size());
     PrintSummary("  ", Summarise(m.offsetsMs));
+    if (!m.beeps.empty()) std::printf("  %zu beeps off the 1 s grid\n", BeepsOffGrid(m.beeps));
 }
 
 // The plot: offsets against the time of their event, files one after the other, with the
