@@ -14,7 +14,7 @@
 #include "capture/picture_layout.h"
 #include "capture/run_mode.h"
 #include "platform/vfw.h"
-#include "recording/recording_state.h"
+#include "recording/recorder.h"
 
 class QCheckBox;
 class QComboBox;
@@ -26,9 +26,9 @@ class QPainter;
 class QPushButton;
 class QTimer;
 
-// The recording's state is a base rather than a member so that the handlers, the capture run
-// and their tests keep naming its fields on the window (form.FileBytes).
-class TForm1 : public QWidget, public RecordingState {
+// The window is what a recording tells of itself: the file's name in Label4, the log's lines in
+// ListBox1, its messages, and the stop of a capture that can write nothing more.
+class TForm1 : public QWidget, public RecorderEvents {
     Q_OBJECT
 
   public:
@@ -168,53 +168,30 @@ class TForm1 : public QWidget, public RecordingState {
     std::uint16_t AudioRate = 44100;
 
     void ApplyCaptureParameters();
-    // The frame period and sound byte rate the capture window will capture with, into the
-    // recording state.
+    // The frame period and sound byte rate the capture window will capture with, for the
+    // recording to keep the sound's time.
     void TakeCaptureRates();
     void SetAudioFormat(std::int16_t channels, std::uint16_t rate);
     void ComboBox2Change();
     void ComboBox3Change();
 
-    // ---- recording/: AVI output (avi_output.cpp) ----
-    // The AVI service's records are only named here (`struct X*`); avi_output.cpp, where they
-    // are complete, allocates and frees them.
-    struct AviBufferFree {
-        void operator()(struct AVISTREAMINFOA* header) const;
-        void operator()(struct AVICOMPRESSOPTIONS* options) const;
-        void operator()(WAVEFORMATEX* format) const;
-    };
-    // What the recording's file holds; null is "not held", and only what is held is released.
-    struct AviOutputFile {
-        AviOutputFile() = default;
-        AviOutputFile(const AviOutputFile&) = delete;
-        AviOutputFile& operator=(const AviOutputFile&) = delete;
-        ~AviOutputFile();  // a file still open when the window goes is completed, not abandoned
-        void Release();
-
-        struct IAVIFile* File = nullptr;
-        struct IAVIStream* RawVideoStream = nullptr;
-        IAVIStream* CompressedVideoStream = nullptr;
-        IAVIStream* AudioStream = nullptr;
-        std::unique_ptr<AVISTREAMINFOA, AviBufferFree> VideoStreamHeader;
-        std::unique_ptr<AVISTREAMINFOA, AviBufferFree> AudioStreamHeader;
-        std::unique_ptr<AVICOMPRESSOPTIONS, AviBufferFree> CompressOptions;
-        std::unique_ptr<WAVEFORMATEX, AviBufferFree> AudioFormat;
-        bool ServiceStarted = false;  // an AVIFileInit still owed its AVIFileExit
-        std::string Path;             // the name it was opened with, for the messages about it
-        bool TakesNothing = false;    // an open that failed part-way: removed once released
-    };
-    AviOutputFile AviOutput;
-    IAVIStream* VideoTarget = nullptr;  // where frames go; null when the open did not make it
+    // ---- app/: the recording (capture_controls.cpp) ----
+    Recorder Recording{*this};
+    // The compressor the files are written with, found at start-up.
+    bool CodecAvailable = false;
+    QString CompressorFourCC = QStringLiteral("DIVX");
     std::int32_t LastResult = 0;
+    // Edit1's number, read as a capture starts.
+    std::uint16_t FrameLimit = 0;
+    // The capture service's set-up as the capture started: its frame period and its sound's
+    // bytes a second (0 when unknown), for the picture to keep the sound's time.
+    std::uint32_t FramePeriodUs = 0;
+    std::uint32_t SoundBytesPerSecond = 0;
 
     bool ProbeCompressor(char c1, char c2, char c3, char c4);
-    void OpenAviOutput(const char* path, const BYTE* format, std::uint16_t formatSize);
-    void CloseAviOutput();
-    void WriteVideoFrame(const VIDEOHDR& frame);
-    // The frame written again up to `copies` times; how many were.
-    std::uint32_t RepeatVideoFrame(const VIDEOHDR& frame, std::uint32_t copies);
-    void WriteAudioBuffer(const WAVEHDR& buffer);
-    void ReportWriteFailure();
+    void FileNamed(const QString& path) override;
+    void LogLines(const QStringList& lines) override;
+    void Tell(const std::string& text, bool warning) override;
 
     // ---- capture/: each frame drawn as the run mode shows it (video_display.cpp) ----
     // Made at start-up, released at close. The drawing context is the platform's HDRAWDIB
@@ -247,18 +224,12 @@ class TForm1 : public QWidget, public RecordingState {
     void PrepareDecompressor();
     void ReleaseDecompressor();
 
-    // ---- recording/: capture run and capture log (capture_run.cpp) ----
-    // CaptureLog is the lines of ListBox1.
+    // ---- app/: capture run (capture_controls.cpp) ----
+    // ListBox1 shows the capture log's lines as they come.
     void StartCapture();
-    void StopCapture();
-    void BuildFilePath();
-    // The name of this capture's file numbered `index`, as BuildFilePath gives it.
-    std::string FilePathOf(std::uint16_t index) const;
-    void AppendLogBlock();
-    void AppendSilenceLine();
+    void StopCapture() override;
     static QString FormatElapsed(std::uint32_t milliseconds);
     static bool DeleteFileIfPresent(const QString& name);
-    void SaveCaptureLog();
     void Button8Click();
     void Button9Click();
     // FrameLimit from Edit1's text; false (after the conversion error) when it is no whole number.

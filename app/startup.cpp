@@ -10,10 +10,10 @@
 #include <string>
 
 #include "app/form1.h"
+#include "app/stream_handlers.h"
 #include "platform/conversions.h"
 #include "platform/display.h"
 #include "platform/messages.h"
-#include "recording/handlers.h"
 #include "settings/settings_file.h"
 
 namespace {

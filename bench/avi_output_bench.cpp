@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QLineEdit>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -20,11 +19,11 @@
 #include <string>
 #include <vector>
 
-#include "app/form1.h"
 #include "bench/scratch_folder.h"
 #include "platform/capture/testcard.h"
 #include "platform/files.h"
 #include "tests/support/alloc_counter.h"
+#include "tests/support/recorder_internals.h"
 
 namespace {
 
@@ -32,15 +31,11 @@ constexpr int kNoise = 10;
 constexpr DWORD kMjpg = MAKEFOURCC('M', 'J', 'P', 'G');
 constexpr std::uint32_t kNewFileAt = 1'500'000'000;
 
-std::unique_ptr<TForm1> theForm;
+support::RememberedEvents theEvents;
 
-// Made in the scratch folder, where the compressor probe leaves its file.
-TForm1& Form() {
-    if (!theForm) {
-        std::filesystem::current_path(TheScratch().folder);
-        theForm = std::make_unique<TForm1>(QStringList{"vistrel"});
-    }
-    return *theForm;
+Recorder& TheRecorder() {
+    static Recorder recorder(theEvents);
+    return recorder;
 }
 
 BITMAPINFOHEADER RgbFormat(int width, int height) {
@@ -64,34 +59,38 @@ VIDEOHDR Header(std::vector<BYTE>& frame) {
     return {frame.data(), size, size, 0, 0, 0, {}};
 }
 
-void Open(TForm1& form, const BITMAPINFOHEADER& format) {
+// A recording whose frames are compressed with "MJPG", or stored as delivered.
+void Open(Recorder& recorder, const BITMAPINFOHEADER& format, bool asDelivered) {
     std::filesystem::remove(TheScratch().Host("bench.avi"));
-    form.OpenAviOutput(TheScratch().Windows("bench.avi").c_str(),
-                       reinterpret_cast<const BYTE*>(&format), sizeof format);
-    form.FileBytes = 0;
+    RecordingInput input;
+    const auto* bytes = reinterpret_cast<const BYTE*>(&format);
+    input.format.assign(bytes, bytes + sizeof format);
+    input.storedAsDelivered = asDelivered;
+    input.compressor = QStringLiteral("MJPG");
+    recorder.Start(input);
+    recorder.OpenAviOutput(TheScratch().Windows("bench.avi").c_str());
+    RecorderInternals::State(recorder).FileBytes = 0;
 }
 
 // WriteVideoFrame through the "MJPG" compressor at quality 100, into a file on disk.
 void BM_WriteVideoFrame(benchmark::State& state) {
     const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
     auto frames = CardFrames(width, height);
-    TForm1& form = Form();
-    form.Edit2->setText("bi_RGB");
-    form.CompressorFourCC = "MJPG";
-    Open(form, RgbFormat(width, height));
+    Recorder& recorder = TheRecorder();
+    Open(recorder, RgbFormat(width, height), false);
     VIDEOHDR first = Header(frames[0]);
-    form.WriteVideoFrame(first);  // the headers are laid out at the first write
+    recorder.WriteVideoFrame(first);  // the headers are laid out at the first write
     const long mallocsBefore = alloc_counter::Mallocs(), newsBefore = alloc_counter::Allocations();
     double bytes = 0;
     std::size_t n = 0;
     for (auto _ : state) {
         VIDEOHDR header = Header(frames[++n % frames.size()]);
-        const std::uint32_t before = form.FileBytes;
-        form.WriteVideoFrame(header);
-        bytes += form.FileBytes - before;
-        if (form.FileBytes > kNewFileAt) {
+        const std::uint32_t before = recorder.State().FileBytes;
+        recorder.WriteVideoFrame(header);
+        bytes += recorder.State().FileBytes - before;
+        if (recorder.State().FileBytes > kNewFileAt) {
             state.PauseTiming();
-            Open(form, RgbFormat(width, height));
+            Open(recorder, RgbFormat(width, height), false);
             state.ResumeTiming();
         }
     }
@@ -102,7 +101,7 @@ void BM_WriteVideoFrame(benchmark::State& state) {
         static_cast<double>(alloc_counter::Allocations() - newsBefore) / frameCount;
     state.counters["jpeg_bytes"] = bytes / frameCount;
     state.SetItemsProcessed(state.iterations());
-    form.CloseAviOutput();
+    recorder.CloseAviOutput();
 }
 BENCHMARK(BM_WriteVideoFrame)->Args({384, 288})->Args({640, 480})->Unit(benchmark::kMillisecond);
 
@@ -208,18 +207,17 @@ void SyncFile(const std::string& path) {
 // The writer without compression (the card's MJPG stored as delivered): 1,000 MiB of frames,
 // file completed; arg 1 also waits for the disk (fsync), as dd's conv=fsync does.
 void BM_PassThroughWriter(benchmark::State& state) {
-    TForm1& form = Form();
-    form.Edit2->setText("MJPG");
+    Recorder& recorder = TheRecorder();
     BITMAPINFOHEADER format = RgbFormat(640, 480);
     format.biCompression = kMjpg;
     std::vector<BYTE> frame(kPassThroughFrame, 0x5A);
     const bool sync = state.range(0) != 0;
     for (auto _ : state) {
-        Open(form, format);
+        Open(recorder, format, true);
         state.SetIterationTime(WallSeconds([&] {
             VIDEOHDR header = Header(frame);
-            for (int n = 0; n < kPassThroughFrames; ++n) form.WriteVideoFrame(header);
-            form.CloseAviOutput();
+            for (int n = 0; n < kPassThroughFrames; ++n) recorder.WriteVideoFrame(header);
+            recorder.CloseAviOutput();
             if (sync) SyncFile(TheScratch().Host("bench.avi"));
         }));
     }
@@ -253,13 +251,12 @@ BENCHMARK(BM_Dd)->Arg(0)->Arg(1)->UseManualTime()->Iterations(3)->Unit(benchmark
 
 }  // namespace
 
-// Benchmarks of the main window need the toolkit: it is started here, offscreen unless told.
+// The recording's strings are the toolkit's: it is started here, offscreen unless told.
 int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     ::benchmark::Initialize(&argc, argv);
     ::benchmark::RunSpecifiedBenchmarks();
     ::benchmark::Shutdown();
-    theForm.reset();
     return 0;
 }

@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "app/form1.h"
+#include "app/stream_handlers.h"
 #include "bench/scratch_folder.h"
 #include "capture/video_display.h"
 #include "platform/capture/testcard.h"
 #include "platform/files.h"
 #include "platform/machine.h"
-#include "recording/handlers.h"
 #include "tests/support/alloc_counter.h"
 
 namespace {
@@ -44,14 +44,16 @@ std::unique_ptr<TForm1> MakeForm(const char* mode, int width, int height) {
     return form;
 }
 
-// A capture's recording state as the start routine leaves it, writing to one file.
+// A capture's recording as the start routine leaves it, its first file not yet opened.
 void StartRecording(TForm1& form) {
-    const std::string path = platform::WindowsPath(TheScratch().folder + "/bench.avi");
-    form.CurrentFilePath.fill('\0');
-    std::memcpy(form.CurrentFilePath.data(), path.c_str(), path.size());
-    form.FileOpen = false;
-    form.CaptureFrames = 0;
-    form.SyncPeriod = 250;
+    RecordingInput input;
+    input.destination = QString::fromStdString(platform::WindowsPath(TheScratch().folder)) + '\\';
+    input.stamp = QStringLiteral("bench");
+    input.storedAsDelivered = form.DeliversMotionJpeg();
+    input.format.assign(form.CaptureFormat.begin(),
+                        form.CaptureFormat.begin() + form.CaptureFormatSize);
+    input.compressor = form.CompressorFourCC;
+    form.Recording.Start(input);
 }
 
 // Eight frames, handled in turn, so the encoder never sees the same picture twice in a row.
@@ -93,15 +95,15 @@ void BM_CaptureModeFrame(benchmark::State& state) {
         ++n;
         VIDEOHDR header = Header(frames[n % frames.size()], n);
         VideoStreamHandler(form->CaptureWindow, &header);
-        if (form->FileBytes > kNewFileAt) {
+        if (form->Recording.State().FileBytes > kNewFileAt) {
             state.PauseTiming();
-            form->CloseAviOutput();
+            form->Recording.CloseAviOutput();
             StartRecording(*form);
             state.ResumeTiming();
         }
     }
     Count(state, mallocsBefore, newsBefore);
-    form->CloseAviOutput();
+    form->Recording.CloseAviOutput();
 }
 BENCHMARK(BM_CaptureModeFrame)->Arg(0)->Arg(30)->Unit(benchmark::kMicrosecond);
 

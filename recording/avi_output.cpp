@@ -11,18 +11,15 @@
 // An open that fails part-way leaves a file that can take nothing, and the capture would go on
 // writing nowhere until its user stopped it: the capture is stopped, and the file, empty, is
 // removed once released.
-#include <QLineEdit>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
 #include <new>
 
-#include "app/form1.h"
-#include "capture/dialogs.h"
 #include "platform/avifile.h"
 #include "platform/files.h"
-#include "platform/messages.h"
+#include "recording/recorder.h"
 
 namespace {
 
@@ -41,6 +38,9 @@ constexpr const char* kCodecMissing =
 constexpr const char* kVideoFormatFailed = "Erreur de formatage du Stream Video ...";
 constexpr const char* kAudioStreamFailed = "Erreur de creation du Stream Audio...";
 constexpr const char* kAudioFormatFailed = "Erreur de formatage du Stream Audio ...";
+// What a faulted format step costs the recording, after the codec text.
+constexpr const char* kStopped = " : la capture est arrêtée ...";
+constexpr const char* kNoSound = " : le son n'est pas enregistré dans ce fichier ...";
 
 struct Outcome {
     HRESULT result = AVIERR_OK;
@@ -68,9 +68,9 @@ std::string Where(const char* path, int error) {
 }
 
 // The codec text, then the file, the reason and what it costs the recording.
-std::string CodecText(const TForm1& form, const Outcome& outcome, const char* cost) {
+std::string CodecText(const std::string& path, const Outcome& outcome, const char* cost) {
     const int error = outcome.result == AVIERR_MEMORY ? ENOMEM : 0;
-    return std::string(kCodecMissing) + '\n' + Where(form.AviOutput.Path.c_str(), error) + cost;
+    return std::string(kCodecMissing) + '\n' + Where(path.c_str(), error) + cost;
 }
 
 void ReleaseFile(PAVIFILE& file) {
@@ -90,9 +90,10 @@ DWORD FourCC(const QString& code) {
 
 // The header at the start of the capture format; a format shorter than one reads as zeros past
 // its end, and the service then refuses it.
-BITMAPINFOHEADER HeaderOf(const BYTE* format, std::uint16_t size) {
+BITMAPINFOHEADER HeaderOf(const std::vector<BYTE>& format) {
     BITMAPINFOHEADER header{};
-    if (format != nullptr) std::memcpy(&header, format, std::min<std::size_t>(size, sizeof header));
+    if (!format.empty())
+        std::memcpy(&header, format.data(), std::min(format.size(), sizeof header));
     return header;
 }
 
@@ -156,42 +157,6 @@ std::int32_t Incremented(std::int32_t count) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(count) + 1u);
 }
 
-// The disk refused the write, or the memory to make it: the file keeps what it had, nothing more
-// is written, and the capture is stopped as the abort key stops it; the user is told when it has
-// ended. Going on past a frame lost for memory would lose others unsaid.
-bool Refused(TForm1& form) {
-    if (form.LastResult != AVIERR_FILEWRITE && form.LastResult != AVIERR_MEMORY) return false;
-    const int error = form.LastResult == AVIERR_MEMORY ? ENOMEM : platform::LastAviWriteError();
-    form.WriteFailed = {true, error, form.AviOutput.Path,
-                        form.FileVideoFrames == 0 && form.FileAudioBlocks == 0};
-    form.StopSequence();
-    return true;
-}
-
-// A frame the disk refused is not counted: the log tells what the file holds.
-void AppendFrame(TForm1& form, const VIDEOHDR& frame) {
-    if (form.WriteFailed.Met) return;
-    LONG written = 0;
-    form.LastResult = Append(form.VideoTarget, form.FileVideoFrames, 1, frame.lpData,
-                             static_cast<LONG>(frame.dwBytesUsed), AVIIF_KEYFRAME, written);
-    if (Refused(form) || form.LastResult != AVIERR_OK) return;
-    form.FileBytes += static_cast<std::uint32_t>(written);
-    form.FileVideoFrames = Incremented(form.FileVideoFrames);
-    ++form.CaptureFrames;
-}
-
-// The files that hold the capture: those a roll-over finished, and the one the disk refused
-// unless it took nothing (it is then removed).
-std::string RecordedIn(const TForm1& form) {
-    const TForm1::WriteFailure& failure = form.WriteFailed;
-    const int count = form.FileIndex + (failure.Empty ? 0 : 1);
-    if (count == 0) return {};
-    const std::string first = form.FileIndex > 0 ? form.FilePathOf(0) : failure.File;
-    if (count == 1) return "dans le fichier \"" + first + "\"";
-    const std::string last = failure.Empty ? form.FilePathOf(form.FileIndex - 1) : failure.File;
-    return "dans les fichiers \"" + first + "\" à \"" + last + "\"";
-}
-
 // Where the file was: the system's folder when a drive holds it, else its own name's.
 std::string FolderOf(const std::string& path) {
     const std::string host = platform::HostPath(path.c_str());
@@ -199,113 +164,81 @@ std::string FolderOf(const std::string& path) {
     return name.substr(0, name.find_last_of(host.empty() ? "\\" : "/") + 1);
 }
 
-std::string WriteFailureText(const TForm1& form) {
-    if (form.WriteFailed.Error == kFileRemoved)
-        return "Le dossier de destination a disparu pendant la capture : la capture est arrêtée, "
-               "et ce qui y était enregistré a disparu avec lui ...\n" +
-               FolderOf(form.WriteFailed.File);
-    std::string text = "Écriture impossible sur le disque de destination";
-    const std::string reason = platform::FileErrorReason(form.WriteFailed.Error);
-    if (form.WriteFailed.Error == ENOMEM) {
-        text = "Mémoire insuffisante";
-    } else if (!reason.empty()) {
-        text += " (" + reason + ")";
-    }
-    text += " : la capture est arrêtée";
-    const std::string files = RecordedIn(form);
-    if (files.empty()) return text + " et rien n'a pu être enregistré ...";
-    return text + ". L'enregistrement est " + files + " ...";
-}
-
 // ---- the open, step by step; each answers whether the open goes on ----
 
-bool OpenFile(TForm1& form, const char* path) {
-    TForm1::AviOutputFile& out = form.AviOutput;
-    form.LastResult =
+// What the open's steps make, and the service's last answer.
+struct Opening {
+    Recorder::AviOutputFile& out;
+    HRESULT& lastResult;
+    IAVIStream*& target;  // where frames go, once the open has made it
+};
+
+bool OpenFile(Opening& step, const char* path) {
+    Recorder::AviOutputFile& out = step.out;
+    step.lastResult =
         Attempt([&] { return AVIFileOpenA(&out.File, path, kRecordingMode, nullptr); }).result;
-    return form.LastResult == AVIERR_OK;
+    return step.lastResult == AVIERR_OK;
 }
 
-bool CreateVideoStream(TForm1& form, const BITMAPINFOHEADER& format) {
-    TForm1::AviOutputFile& out = form.AviOutput;
-    form.LastResult =
+bool CreateVideoStream(Opening& step, const BITMAPINFOHEADER& format) {
+    Recorder::AviOutputFile& out = step.out;
+    step.lastResult =
         Attempt([&] {
             out.VideoStreamHeader.reset(new AVISTREAMINFOA(VideoStreamInfo(format)));
             return AVIFileCreateStreamA(out.File, &out.RawVideoStream, out.VideoStreamHeader.get());
         }).result;
-    return form.LastResult == AVIERR_OK;
+    return step.lastResult == AVIERR_OK;
 }
 
 // Frames the card delivers as Motion-JPEG are stored as they come: no compressed stream.
-Outcome MakeVideoTarget(TForm1& form, bool asDelivered) {
-    TForm1::AviOutputFile& out = form.AviOutput;
+Outcome MakeVideoTarget(Opening& step, const QString& compressor, bool asDelivered) {
+    Recorder::AviOutputFile& out = step.out;
     const Outcome made = Attempt([&] {
-        const DWORD fourcc = FourCC(form.CompressorFourCC);
+        const DWORD fourcc = FourCC(compressor);
         out.CompressOptions.reset(new AVICOMPRESSOPTIONS(CompressionOptions(fourcc)));
-        if (asDelivered) return form.LastResult;  // nothing to make: the stream's success stands
+        if (asDelivered) return step.lastResult;  // nothing to make: the stream's success stands
         return AVIMakeCompressedStream(&out.CompressedVideoStream, out.RawVideoStream,
                                        out.CompressOptions.get(), nullptr);
     });
-    form.LastResult = made.result;
-    if (form.LastResult == AVIERR_OK) {
-        form.VideoTarget = asDelivered ? out.RawVideoStream : out.CompressedVideoStream;
+    step.lastResult = made.result;
+    if (step.lastResult == AVIERR_OK) {
+        step.target = asDelivered ? out.RawVideoStream : out.CompressedVideoStream;
     }
     return made;
 }
 
 // A fault on the compressed stream is answered apart; any other result is the step's own.
-Outcome FormatVideoStream(TForm1& form, const BYTE* format, std::uint16_t size, bool asDelivered) {
-    PAVISTREAM stream = form.VideoTarget;
-    Outcome set = Attempt(
-        [&] { return AVIStreamSetFormat(stream, 0, const_cast<BYTE*>(format), LONG{size}); });
+Outcome FormatVideoStream(Opening& step, const std::vector<BYTE>& format, bool asDelivered) {
+    PAVISTREAM stream = step.target;
+    Outcome set = Attempt([&] {
+        return AVIStreamSetFormat(stream, 0, const_cast<BYTE*>(format.data()),
+                                  static_cast<LONG>(format.size()));
+    });
     set.faulted = set.faulted && !asDelivered;
-    if (!set.faulted) form.LastResult = set.result;
+    if (!set.faulted) step.lastResult = set.result;
     return set;
 }
 
-Outcome CreateAudioStream(TForm1& form) {
-    TForm1::AviOutputFile& out = form.AviOutput;
+Outcome CreateAudioStream(Opening& step) {
+    Recorder::AviOutputFile& out = step.out;
     const Outcome made = Attempt([&] {
         out.AudioStreamHeader.reset(new AVISTREAMINFOA(AudioStreamInfo()));
         out.AudioFormat.reset(new WAVEFORMATEX(RecordedSound()));
         return AVIFileCreateStreamA(out.File, &out.AudioStream, out.AudioStreamHeader.get());
     });
-    if (!made.faulted) form.LastResult = made.result;
+    if (!made.faulted) step.lastResult = made.result;
     return made;
 }
 
 // After a fault creating it there is no audio stream to format: the file records picture only.
-Outcome FormatAudioStream(TForm1& form) {
-    TForm1::AviOutputFile& out = form.AviOutput;
+Outcome FormatAudioStream(Opening& step) {
+    Recorder::AviOutputFile& out = step.out;
     if (out.AudioStream == nullptr) return {};
     const Outcome set = Attempt([&] {
         return AVIStreamSetFormat(out.AudioStream, 0, out.AudioFormat.get(), sizeof(WAVEFORMATEX));
     });
-    if (!set.faulted) form.LastResult = set.result;
+    if (!set.faulted) step.lastResult = set.result;
     return set;
-}
-
-void Abandon(TForm1& form, const char* text) {
-    form.AviOutput.TakesNothing = true;
-    form.CloseAviOutput();
-    form.StopSequence();
-    ReportError(QString::fromUtf8(text));
-}
-
-// No roll-over would ever come to try another file: the message says which file and why.
-void AbandonUnopened(TForm1& form, const char* path) {
-    const std::string where = Where(path, platform::LastAviWriteError());
-    form.CloseAviOutput();
-    form.StopSequence();
-    ReportError(QString::fromUtf8(kOpenFailed) + u'\n' + QString::fromStdString(where));
-}
-
-void AbandonUnformatted(TForm1& form, const Outcome& fault) {
-    const std::string text = CodecText(form, fault, " : la capture est arrêtée ...");
-    form.AviOutput.TakesNothing = true;
-    form.CloseAviOutput();
-    form.StopSequence();
-    platform::ShowMessage(text);
 }
 
 HRESULT ProbeStreams(PAVIFILE& file, PAVISTREAM& raw, PAVISTREAM& compressed, DWORD fourcc,
@@ -322,23 +255,99 @@ HRESULT ProbeStreams(PAVIFILE& file, PAVISTREAM& raw, PAVISTREAM& compressed, DW
 
 }  // namespace
 
-void TForm1::AviBufferFree::operator()(AVISTREAMINFOA* header) const {
+// The disk refused the write, or the memory to make it: the file keeps what it had, nothing more
+// is written, and the capture is stopped as the abort key stops it; the user is told when it has
+// ended. Going on past a frame lost for memory would lose others unsaid.
+bool Recorder::Refused() {
+    if (lastResult_ != AVIERR_FILEWRITE && lastResult_ != AVIERR_MEMORY) return false;
+    const int error = lastResult_ == AVIERR_MEMORY ? ENOMEM : platform::LastAviWriteError();
+    state_.WriteFailed = {true, error, output_.Path,
+                          state_.FileVideoFrames == 0 && state_.FileAudioBlocks == 0};
+    events_.StopCapture();
+    return true;
+}
+
+// A frame the disk refused is not counted: the log tells what the file holds.
+void Recorder::AppendFrame(const VIDEOHDR& frame) {
+    if (state_.WriteFailed.Met) return;
+    LONG written = 0;
+    lastResult_ = Append(videoTarget_, state_.FileVideoFrames, 1, frame.lpData,
+                         static_cast<LONG>(frame.dwBytesUsed), AVIIF_KEYFRAME, written);
+    if (Refused() || lastResult_ != AVIERR_OK) return;
+    state_.FileBytes += static_cast<std::uint32_t>(written);
+    state_.FileVideoFrames = Incremented(state_.FileVideoFrames);
+    ++state_.CaptureFrames;
+}
+
+// The files that hold the capture: those a roll-over finished, and the one the disk refused
+// unless it took nothing (it is then removed).
+std::string Recorder::RecordedIn() const {
+    const RecordingState::WriteFailure& failure = state_.WriteFailed;
+    const int count = state_.FileIndex + (failure.Empty ? 0 : 1);
+    if (count == 0) return {};
+    const std::string first = state_.FileIndex > 0 ? FilePathOf(0) : failure.File;
+    if (count == 1) return "dans le fichier \"" + first + "\"";
+    const std::string last = failure.Empty ? FilePathOf(state_.FileIndex - 1) : failure.File;
+    return "dans les fichiers \"" + first + "\" à \"" + last + "\"";
+}
+
+std::string Recorder::WriteFailureText() const {
+    if (state_.WriteFailed.Error == kFileRemoved)
+        return "Le dossier de destination a disparu pendant la capture : la capture est arrêtée, "
+               "et ce qui y était enregistré a disparu avec lui ...\n" +
+               FolderOf(state_.WriteFailed.File);
+    std::string text = "Écriture impossible sur le disque de destination";
+    const std::string reason = platform::FileErrorReason(state_.WriteFailed.Error);
+    if (state_.WriteFailed.Error == ENOMEM) {
+        text = "Mémoire insuffisante";
+    } else if (!reason.empty()) {
+        text += " (" + reason + ")";
+    }
+    text += " : la capture est arrêtée";
+    const std::string files = RecordedIn();
+    if (files.empty()) return text + " et rien n'a pu être enregistré ...";
+    return text + ". L'enregistrement est " + files + " ...";
+}
+
+void Recorder::Abandon(const char* text) {
+    output_.TakesNothing = true;
+    CloseAviOutput();
+    events_.StopCapture();
+    events_.Tell(text, true);
+}
+
+// No roll-over would ever come to try another file: the message says which file and why.
+void Recorder::AbandonUnopened(const char* path) {
+    const std::string where = Where(path, platform::LastAviWriteError());
+    CloseAviOutput();
+    events_.StopCapture();
+    events_.Tell(std::string(kOpenFailed) + '\n' + where, true);
+}
+
+void Recorder::AbandonUnformatted(const std::string& text) {
+    output_.TakesNothing = true;
+    CloseAviOutput();
+    events_.StopCapture();
+    events_.Tell(text, false);
+}
+
+void Recorder::AviBufferFree::operator()(AVISTREAMINFOA* header) const {
     delete header;
 }
-void TForm1::AviBufferFree::operator()(AVICOMPRESSOPTIONS* options) const {
+void Recorder::AviBufferFree::operator()(AVICOMPRESSOPTIONS* options) const {
     delete options;
 }
-void TForm1::AviBufferFree::operator()(WAVEFORMATEX* format) const {
+void Recorder::AviBufferFree::operator()(WAVEFORMATEX* format) const {
     delete format;
 }
 
-TForm1::AviOutputFile::~AviOutputFile() {
+Recorder::AviOutputFile::~AviOutputFile() {
     Release();
 }
 
 // The file goes first: it is completed on disk once its last stream has gone too. The
 // compressed stream is released whenever one is held, whatever the capture's format says now.
-void TForm1::AviOutputFile::Release() {
+void Recorder::AviOutputFile::Release() {
     ReleaseFile(File);
     ReleaseStream(RawVideoStream);
     ReleaseStream(AudioStream);
@@ -354,73 +363,70 @@ void TForm1::AviOutputFile::Release() {
     Path.clear();
 }
 
-bool TForm1::ProbeCompressor(char c1, char c2, char c3, char c4) {
+HRESULT ProbeCompressor(DWORD fourcc) {
     AVIFileInit();
     PAVIFILE file = nullptr;
     PAVISTREAM raw = nullptr;
     PAVISTREAM compressed = nullptr;
-    const Outcome probed = Attempt([&] {
-        return ProbeStreams(file, raw, compressed, MAKEFOURCC(c1, c2, c3, c4), LastResult);
-    });
-    if (probed.faulted) LastResult = probed.result;
+    std::int32_t lastResult = AVIERR_OK;
+    const Outcome probed =
+        Attempt([&] { return ProbeStreams(file, raw, compressed, fourcc, lastResult); });
     ReleaseFile(file);
     ReleaseStream(raw);
     ReleaseStream(compressed);
     AVIFileExit();
-    return probed.result == AVIERR_OK;
+    return probed.faulted ? probed.result : lastResult;
 }
 
 // A file still held (a roll-over after a single frame) is completed first, never abandoned.
-void TForm1::OpenAviOutput(const char* path, const BYTE* format, std::uint16_t formatSize) {
+void Recorder::OpenAviOutput(const char* path) {
     CloseAviOutput();
     AVIFileInit();
-    AviOutput.ServiceStarted = true;
-    AviOutput.Path = path;
-    if (!OpenFile(*this, path)) return AbandonUnopened(*this, path);
-    if (!CreateVideoStream(*this, HeaderOf(format, formatSize))) {
-        return Abandon(*this, kStreamFailed);
+    output_.ServiceStarted = true;
+    output_.Path = path;
+    Opening step{output_, lastResult_, videoTarget_};
+    if (!OpenFile(step, path)) return AbandonUnopened(path);
+    const std::vector<BYTE>& format = input_.format;
+    if (!CreateVideoStream(step, HeaderOf(format))) return Abandon(kStreamFailed);
+    const bool asDelivered = input_.storedAsDelivered;
+    const Outcome made = MakeVideoTarget(step, input_.compressor, asDelivered);
+    if (lastResult_ != AVIERR_OK) {
+        output_.TakesNothing = true;  // held until the next close all the same
+        events_.StopCapture();
+        return events_.Tell(CodecText(path, made, kStopped), false);
     }
-    const bool asDelivered = DeliversMotionJpeg();
-    if (const Outcome made = MakeVideoTarget(*this, asDelivered); LastResult != AVIERR_OK) {
-        AviOutput.TakesNothing = true;  // held until the next close all the same
-        StopSequence();
-        return platform::ShowMessage(CodecText(*this, made, " : la capture est arrêtée ..."));
-    }
-    const Outcome videoFormat = FormatVideoStream(*this, format, formatSize, asDelivered);
-    if (videoFormat.faulted) return AbandonUnformatted(*this, videoFormat);
-    if (LastResult != AVIERR_OK) return Abandon(*this, kVideoFormatFailed);
-    const Outcome audio = CreateAudioStream(*this);
-    if (audio.faulted) {
-        platform::ShowMessage(
-            CodecText(*this, audio, " : le son n'est pas enregistré dans ce fichier ..."));
-    }
-    if (LastResult != AVIERR_OK) return Abandon(*this, kAudioStreamFailed);
-    const Outcome audioFormat = FormatAudioStream(*this);
-    if (audioFormat.faulted) return AbandonUnformatted(*this, audioFormat);
-    if (LastResult != AVIERR_OK) Abandon(*this, kAudioFormatFailed);
+    const Outcome videoFormat = FormatVideoStream(step, format, asDelivered);
+    if (videoFormat.faulted) return AbandonUnformatted(CodecText(path, videoFormat, kStopped));
+    if (lastResult_ != AVIERR_OK) return Abandon(kVideoFormatFailed);
+    const Outcome audio = CreateAudioStream(step);
+    if (audio.faulted) events_.Tell(CodecText(path, audio, kNoSound), false);
+    if (lastResult_ != AVIERR_OK) return Abandon(kAudioStreamFailed);
+    const Outcome audioFormat = FormatAudioStream(step);
+    if (audioFormat.faulted) return AbandonUnformatted(CodecText(path, audioFormat, kStopped));
+    if (lastResult_ != AVIERR_OK) Abandon(kAudioFormatFailed);
 }
 
-void TForm1::CloseAviOutput() {
-    VideoTarget = nullptr;
-    AviOutput.Release();
+void Recorder::CloseAviOutput() {
+    videoTarget_ = nullptr;
+    output_.Release();
 }
 
-void TForm1::WriteVideoFrame(const VIDEOHDR& frame) {
-    if (!DropPending) {
-        AppendFrame(*this, frame);
-        if (InsertPending) AppendFrame(*this, frame);
+void Recorder::WriteVideoFrame(const VIDEOHDR& frame) {
+    if (!state_.DropPending) {
+        AppendFrame(frame);
+        if (state_.InsertPending) AppendFrame(frame);
     }
-    DropPending = false;
-    InsertPending = false;
+    state_.DropPending = false;
+    state_.InsertPending = false;
 }
 
 // The copies stop where the file is full: the roll-over's new file is placed against the sound
 // on its own.
-std::uint32_t TForm1::RepeatVideoFrame(const VIDEOHDR& frame, std::uint32_t copies) {
+std::uint32_t Recorder::RepeatVideoFrame(const VIDEOHDR& frame, std::uint32_t copies) {
     std::uint32_t written = 0;
-    while (written < copies && FileBytes / 1024 < kFullFileKiB) {
-        AppendFrame(*this, frame);
-        if (WriteFailed.Met) break;
+    while (written < copies && state_.FileBytes / 1024 < kFullFileKiB) {
+        AppendFrame(frame);
+        if (state_.WriteFailed.Met) break;
         ++written;
     }
     return written;
@@ -428,24 +434,24 @@ std::uint32_t TForm1::RepeatVideoFrame(const VIDEOHDR& frame, std::uint32_t copi
 
 // Positions and counts are in whole 4-byte samples; a buffer's odd bytes past its last whole
 // sample are left out, since the service refuses a write that ends inside a sample.
-void TForm1::WriteAudioBuffer(const WAVEHDR& buffer) {
-    if (WriteFailed.Met) return;
+void Recorder::WriteAudioBuffer(const WAVEHDR& buffer) {
+    if (state_.WriteFailed.Met) return;
     const DWORD bytes = buffer.dwBytesRecorded;
-    const std::int64_t start = std::int64_t{FileAudioBlocks} * bytes / kSampleBytes;
+    const std::int64_t start = std::int64_t{state_.FileAudioBlocks} * bytes / kSampleBytes;
     const auto samples = static_cast<LONG>(bytes / kSampleBytes);
     LONG written = 0;
-    LastResult = Append(AviOutput.AudioStream, start, samples, buffer.lpData,
-                        static_cast<LONG>(static_cast<DWORD>(samples) * kSampleBytes), 0, written);
-    if (Refused(*this) || LastResult != AVIERR_OK) return;
-    FileAudioBlocks = Incremented(FileAudioBlocks);
-    FileBytes += static_cast<std::uint32_t>(written);
+    lastResult_ = Append(output_.AudioStream, start, samples, buffer.lpData,
+                         static_cast<LONG>(static_cast<DWORD>(samples) * kSampleBytes), 0, written);
+    if (Refused() || lastResult_ != AVIERR_OK) return;
+    state_.FileAudioBlocks = Incremented(state_.FileAudioBlocks);
+    state_.FileBytes += static_cast<std::uint32_t>(written);
 }
 
 // A file that took nothing before the disk refused it holds no recording: it is removed, and it
 // can only be the name the capture built.
-void TForm1::ReportWriteFailure() {
-    if (!WriteFailed.Met) return;
-    if (WriteFailed.Empty && WriteFailed.Error != kFileRemoved)
-        DeleteFileA(WriteFailed.File.c_str());
-    ReportError(QString::fromStdString(WriteFailureText(*this)));
+void Recorder::ReportWriteFailure() {
+    const RecordingState::WriteFailure& failed = state_.WriteFailed;
+    if (!failed.Met) return;
+    if (failed.Empty && failed.Error != kFileRemoved) DeleteFileA(failed.File.c_str());
+    events_.Tell(WriteFailureText(), true);
 }

@@ -1,20 +1,13 @@
-// The capture log: one block of ten lines per recorded file, kept in the hidden ListBox1 while
-// the capture runs and saved as "CapLog.txt" when it ends.
-#include <QListWidget>
-#include <algorithm>
-#include <array>
-#include <cstdio>
+// The capture log: one block of ten lines per recorded file, kept while the capture runs (the
+// window shows each line as it comes) and saved as "CapLog.txt" when it ends.
 #include <cstring>
 #include <string>
 #include <string_view>
 
-#include "app/form1.h"
-#include "capture/video_display.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/locale_clock.h"
-#include "platform/messages.h"
-#include "platform/vfw.h"
+#include "recording/recorder.h"
 
 namespace {
 
@@ -28,10 +21,10 @@ std::string AnsiLine(QString line) {
     return platform::Utf8ToAnsi(line.toStdString());
 }
 
-std::string LogBytes(const QListWidget& list) {
+std::string LogBytes(const QStringList& lines) {
     std::string bytes;
-    for (int row = 0; row < list.count(); ++row) {
-        bytes += AnsiLine(list.item(row)->text());
+    for (const QString& line : lines) {
+        bytes += AnsiLine(line);
         bytes += "\r\n";
     }
     return bytes;
@@ -44,50 +37,45 @@ int WriteFile(const std::string& hostPath, std::string_view bytes) {
 
 }  // namespace
 
-void TForm1::AppendLogBlock() {
-    const char* path = CurrentFilePath.data();
-    ListBox1->addItems({
+void Recorder::AppendLog(const QStringList& lines) {
+    log_ += lines;
+    events_.LogLines(lines);
+}
+
+void Recorder::AppendLogBlock() {
+    const RecordingState& s = state_;
+    const char* path = s.CurrentFilePath.data();
+    AppendLog({
         QString(51, u'-'),
         QStringLiteral("Fichier      : ") +
-            QString::fromUtf8(path, static_cast<qsizetype>(strnlen(path, CurrentFilePath.size()))),
+            QString::fromUtf8(path,
+                              static_cast<qsizetype>(strnlen(path, s.CurrentFilePath.size()))),
         QStringLiteral("Heure        : ") + platform::LongTimeNow(),
-        QStringLiteral("Cp Video     : ") + QString::number(FileVideoFrames),
-        QStringLiteral("Cp Audio     : ") + QString::number(FileAudioBlocks),
-        QStringLiteral("Drop 1       : ") + QString::number(DriverDropCount),
-        QStringLiteral("Drop 2       : ") + QString::number(DropCount),
-        QStringLiteral("Insert       : ") + QString::number(InsertCount),
-        QStringLiteral("Total Defaut : ") + QString::number(TotalDefect),
-        QStringLiteral("Taille Fic   : ") + QString::number(FileBytes / 1024U),
+        QStringLiteral("Cp Video     : ") + QString::number(s.FileVideoFrames),
+        QStringLiteral("Cp Audio     : ") + QString::number(s.FileAudioBlocks),
+        QStringLiteral("Drop 1       : ") + QString::number(s.DriverDropCount),
+        QStringLiteral("Drop 2       : ") + QString::number(s.DropCount),
+        QStringLiteral("Insert       : ") + QString::number(s.InsertCount),
+        QStringLiteral("Total Defaut : ") + QString::number(s.TotalDefect),
+        QStringLiteral("Taille Fic   : ") + QString::number(s.FileBytes / 1024U),
     });
 }
 
 // Sound the input lost was recorded as silence. The line follows the last block, and only when
 // there was any, so that a reader of ten-line blocks reads every block as before.
-void TForm1::AppendSilenceLine() {
-    const DWORD silenceMs = platform::CaptureSilenceMs(CaptureWindow);
-    if (silenceMs > 0)
-        ListBox1->addItem(QStringLiteral("Silence      : ") + QString::number(silenceMs));
-}
-
-QString TForm1::FormatElapsed(std::uint32_t milliseconds) {
-    std::array<char, kElapsedTextSize> text{};
-    const std::size_t length = FormatElapsedInto(milliseconds, text.data(), text.size());
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(length));
-}
-
-bool TForm1::DeleteFileIfPresent(const QString& name) {
-    return DeleteFileA(name.toUtf8().constData()) != FALSE;
+void Recorder::AppendSilenceLine(DWORD silenceMs) {
+    if (silenceMs > 0) AppendLog({QStringLiteral("Silence      : ") + QString::number(silenceMs)});
 }
 
 // A log that cannot be written is said so: the capture's only record of its files' defects
 // would otherwise be lost without a word.
-void TForm1::SaveCaptureLog() {
+void Recorder::SaveCaptureLog() {
     const std::string hostPath = platform::HostPath(kLogName);
-    const int error = WriteFile(hostPath, LogBytes(*ListBox1));
+    const int error = WriteFile(hostPath, LogBytes(log_));
     if (error == 0) return;
     std::string text =
         std::string("Impossible d'enregistrer le journal de capture \"") + kLogName + '"';
     const std::string reason = platform::FileErrorReason(error);
     if (!reason.empty()) text += " : " + reason;
-    platform::ShowMessage(text + " ...");
+    events_.Tell(text + " ...", false);
 }

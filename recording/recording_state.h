@@ -1,9 +1,8 @@
 // What a recording knows while it runs: its counters, its drift between picture and sound, the
-// file being written and the names of the files to come. The main window holds one; the frame,
-// sound and status handlers and the capture run read and change it.
+// file being written and the names of the files to come. The Recorder keeps it; the window's
+// status line and the tests read it.
 #pragma once
 
-#include <QString>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -23,36 +22,25 @@ struct RecordingState {
         bool Empty = false;  // whether that file had taken nothing yet
     };
 
-    // The compressor the files are written with, found at start-up.
-    bool CodecAvailable = false;
-    QString CompressorFourCC = QStringLiteral("DIVX");
-
     // Each counter wraps at its own width, and the status line and the log show it so: a 16-bit
     // frame limit reads the low 16 bits of the number typed, a file number goes from 65535 to 0.
-    bool FileOpen = false;              // the present file has been opened (or its open tried)
-    std::int32_t FileVideoFrames = 0;   // frames written to the present file
-    std::int32_t FileAudioBlocks = 0;   // sound buffers written to the present file
-    std::uint32_t CaptureFrames = 0;    // frames delivered since the capture began
-    std::uint16_t FileIndex = 0;        // the present file's number in its name
-    std::uint32_t FileBytes = 0;        // bytes written to the present file
-    std::int32_t VideoTimeMs = 0;       // the present file's picture length
-    std::int32_t AudioTimeMs = 0;       // the present file's sound length
-    std::int32_t Drift = 0;             // picture ahead of sound, in ms
-    bool DropPending = false;           // the next frame is left out, the picture being ahead
-    bool InsertPending = false;         // the next frame is written twice, the sound being ahead
-    std::uint32_t DropCount = 0;        // frames left out for the drift
-    std::uint32_t InsertCount = 0;      // frames written twice for the drift
-    std::uint32_t DriverDropCount = 0;  // frames the driver says it lost
-    std::int32_t TotalDefect = 0;       // drift of finished files not yet paid back, in ms
-    std::uint16_t SyncPeriod = 0;       // frames between two looks at the drift
-    std::uint16_t FrameLimit = 0;       // Edit1's number, read as a capture starts
-    QString CaptureStamp;               // the capture's date and time in its files' names
-    QString CaptureDestination;  // ComboBox5's text as the capture started: every file's folder
-    // The capture service's set-up as the capture started: its frame period and its sound's
-    // bytes a second (0 when unknown), for the picture to keep the sound's time.
-    std::uint32_t FramePeriodUs = 0;
-    std::uint32_t SoundBytesPerSecond = 0;
-    std::uint64_t CaptureSoundBytes = 0;           // sound delivered since the capture began
+    bool FileOpen = false;                // the present file has been opened (or its open tried)
+    std::int32_t FileVideoFrames = 0;     // frames written to the present file
+    std::int32_t FileAudioBlocks = 0;     // sound buffers written to the present file
+    std::uint32_t CaptureFrames = 0;      // frames delivered since the capture began
+    std::uint16_t FileIndex = 0;          // the present file's number in its name
+    std::uint32_t FileBytes = 0;          // bytes written to the present file
+    std::int32_t VideoTimeMs = 0;         // the present file's picture length
+    std::int32_t AudioTimeMs = 0;         // the present file's sound length
+    std::int32_t Drift = 0;               // picture ahead of sound, in ms
+    bool DropPending = false;             // the next frame is left out, the picture being ahead
+    bool InsertPending = false;           // the next frame is written twice, the sound being ahead
+    std::uint32_t DropCount = 0;          // frames left out for the drift
+    std::uint32_t InsertCount = 0;        // frames written twice for the drift
+    std::uint32_t DriverDropCount = 0;    // frames the driver says it lost
+    std::int32_t TotalDefect = 0;         // drift of finished files not yet paid back, in ms
+    std::uint16_t SyncPeriod = 0;         // frames between two looks at the drift
+    std::uint64_t CaptureSoundBytes = 0;  // sound delivered since the capture began
     std::optional<std::uint32_t> LastFrameTimeMs;  // when the previous frame was captured
     std::array<char, 256> CurrentFilePath{};       // the present file's name, zero-terminated
     // Set by a roll-over while the full file, still open, waits for the next frame to replace

@@ -11,6 +11,7 @@ namespace {
 using recording_test::kFullFileBytes;
 using recording_test::kLogBlockLines;
 using recording_test::Recording;
+using recording_test::WindowRecording;
 
 TEST(DriftArithmetic, VideoTimeIsFortyMillisecondsAFrameInExtendedPrecision) {
     const std::pair<std::int32_t, std::int32_t> cases[] = {
@@ -39,16 +40,16 @@ TEST(AudioStream, WritesTheBufferAndMeasuresTheDriftOfTheFile) {
     Recording rec;
     rec.StartCapture();
     rec.Frame();
-    rec.form.FileVideoFrames = 803;
-    EXPECT_EQ(rec.Audio(88200), 1);
-    EXPECT_EQ(rec.form.FileAudioBlocks, 1);
-    EXPECT_EQ(rec.form.FileBytes, sizeof(rec.frameBytes) + 88200);
-    EXPECT_EQ(rec.form.VideoTimeMs, 32119);
-    EXPECT_EQ(rec.form.AudioTimeMs, 500);
-    EXPECT_EQ(rec.form.Drift, 31619);
-    rec.form.FileVideoFrames = 0;
+    rec.state.FileVideoFrames = 803;
     rec.Audio(88200);
-    EXPECT_EQ(rec.form.Drift, -1000);
+    EXPECT_EQ(rec.state.FileAudioBlocks, 1);
+    EXPECT_EQ(rec.state.FileBytes, sizeof(rec.frameBytes) + 88200);
+    EXPECT_EQ(rec.state.VideoTimeMs, 32119);
+    EXPECT_EQ(rec.state.AudioTimeMs, 500);
+    EXPECT_EQ(rec.state.Drift, 31619);
+    rec.state.FileVideoFrames = 0;
+    rec.Audio(88200);
+    EXPECT_EQ(rec.state.Drift, -1000);
 }
 
 TEST(AudioStream, AFileIsFullFrom2099200000Bytes) {
@@ -59,75 +60,75 @@ TEST(AudioStream, AFileIsFullFrom2099200000Bytes) {
         Recording rec;
         rec.StartCapture();
         rec.Frame();
-        rec.form.FileBytes = reached - 10000;
+        rec.state.FileBytes = reached - 10000;
         rec.Audio(10000);
-        ASSERT_EQ(rec.form.FileBytes, reached);
-        EXPECT_EQ(rec.form.FileOpen, !full);
-        EXPECT_EQ(rec.form.FileIndex, full ? 1 : 0);
+        ASSERT_EQ(rec.state.FileBytes, reached);
+        EXPECT_EQ(rec.state.FileOpen, !full);
+        EXPECT_EQ(rec.state.FileIndex, full ? 1 : 0);
         EXPECT_EQ(rec.LogLines(), full ? kLogBlockLines : 0);
     }
 }
 
-std::uint32_t FramesOfFinishedFiles(const TForm1& form) {
-    return form.CaptureFrames - static_cast<std::uint32_t>(form.FileVideoFrames);
+std::uint32_t FramesOfFinishedFiles(const RecordingState& state) {
+    return state.CaptureFrames - static_cast<std::uint32_t>(state.FileVideoFrames);
 }
 
 // Two frames (80 ms of video) against one buffer of 24,168 bytes (137 ms of audio): -57 ms.
 void FillTheFirstFile(Recording& rec) {
+    rec.input.stamp = QStringLiteral("06/12/2026_14:03:27");
     rec.StartCapture();
-    rec.form.CaptureStamp = QStringLiteral("06/12/2026_14:03:27");
     rec.Frames(2);
-    rec.form.FileBytes = kFullFileBytes;
-    rec.form.TotalDefect = 12;
+    rec.state.FileBytes = kFullFileBytes;
+    rec.state.TotalDefect = 12;
     rec.Audio(24168);
-    ASSERT_EQ(rec.form.Drift, -57);
+    ASSERT_EQ(rec.state.Drift, -57);
 }
 
 TEST(RollOver, LogsTheFullFileWithItsDefectAndNamesTheNext) {
     Recording rec;
+    rec.input.stamp = QStringLiteral("06/12/2026_14:03:27");
     rec.StartCapture();
     const std::string full = rec.Path();
-    rec.form.CaptureStamp = QStringLiteral("06/12/2026_14:03:27");
     rec.Frames(2);
-    rec.form.FileBytes = kFullFileBytes;
-    rec.form.TotalDefect = 12;
+    rec.state.FileBytes = kFullFileBytes;
+    rec.state.TotalDefect = 12;
     rec.Audio(24168);
-    ASSERT_EQ(rec.form.Drift, -57);
-    EXPECT_EQ(rec.form.TotalDefect, 69);
+    ASSERT_EQ(rec.state.Drift, -57);
+    EXPECT_EQ(rec.state.TotalDefect, 69);
     ASSERT_EQ(rec.LogLines(), kLogBlockLines);
     EXPECT_EQ(rec.LogLine(1).toStdString(), "Fichier      : " + full);
     EXPECT_EQ(rec.LogLine(8), QStringLiteral("Total Defaut : 69"));
     EXPECT_EQ(rec.LogLine(9), QStringLiteral("Taille Fic   : 2050023"));
-    EXPECT_EQ(rec.form.FileIndex, 1);
+    EXPECT_EQ(rec.state.FileIndex, 1);
     EXPECT_EQ(rec.Path(), "VST_06-12-2026_14-03-27_1.avi");
-    EXPECT_EQ(rec.form.Label4->text(), QStringLiteral("VST_06-12-2026_14-03-27_1.avi"));
-    EXPECT_FALSE(rec.form.FileOpen);
+    EXPECT_EQ(rec.events.names.back(), QStringLiteral("VST_06-12-2026_14-03-27_1.avi"));
+    EXPECT_FALSE(rec.state.FileOpen);
     EXPECT_FALSE(QFile::exists(QStringLiteral("VST_06-12-2026_14-03-27_1.avi")))
         << "the next file waits for the next frame";
 
     rec.Frame();
-    EXPECT_EQ(rec.form.TotalDefect, 29) << "one extra frame paid back 40 ms";
-    EXPECT_EQ(FramesOfFinishedFiles(rec.form), 3u);
-    EXPECT_TRUE(rec.form.FileOpen);
+    EXPECT_EQ(rec.state.TotalDefect, 29) << "one extra frame paid back 40 ms";
+    EXPECT_EQ(FramesOfFinishedFiles(rec.state), 3u);
+    EXPECT_TRUE(rec.state.FileOpen);
     EXPECT_TRUE(QFile::exists(QStringLiteral("VST_06-12-2026_14-03-27_1.avi")));
 }
 
 TEST(RollOver, TheNameStartsWithTheDestination) {
     Recording rec;
-    rec.form.ComboBox5->setEditText(QStringLiteral("C:\\"));
+    rec.input.destination = QStringLiteral("C:\\");
     FillTheFirstFile(rec);
     EXPECT_EQ(rec.Path(), "C:\\VST_06-12-2026_14-03-27_1.avi");
 }
 
 TEST(RollOver, TheFileNumberWrapsAfter65535) {
     Recording rec;
+    rec.input.stamp = QStringLiteral("06/12/2026_14:03:27");
     rec.StartCapture();
-    rec.form.CaptureStamp = QStringLiteral("06/12/2026_14:03:27");
     rec.Frame();
-    rec.form.FileIndex = 65535;
-    rec.form.FileBytes = kFullFileBytes;
+    rec.state.FileIndex = 65535;
+    rec.state.FileBytes = kFullFileBytes;
     rec.Audio(4);
-    EXPECT_EQ(rec.form.FileIndex, 0);
+    EXPECT_EQ(rec.state.FileIndex, 0);
     EXPECT_EQ(rec.Path(), "VST_06-12-2026_14-03-27_0.avi");
 }
 
@@ -136,26 +137,26 @@ TEST(RollOver, TheFileNumberWrapsAfter65535) {
 TEST(RollOver, BuffersBeforeTheNextFrameGoIntoTheFullFileWithoutASecondRollOver) {
     Recording rec;
     FillTheFirstFile(rec);
-    const std::uint32_t bytes = rec.form.FileBytes;
+    const std::uint32_t bytes = rec.state.FileBytes;
     rec.Audio(24168);
     rec.Audio(24168);
-    EXPECT_EQ(rec.form.FileAudioBlocks, 3) << "written to the full file and counted";
-    EXPECT_EQ(rec.form.FileBytes, bytes + 2 * 24168);
-    EXPECT_EQ(rec.form.Drift, 80 - 411);
-    EXPECT_EQ(rec.form.FileIndex, 1);
+    EXPECT_EQ(rec.state.FileAudioBlocks, 3) << "written to the full file and counted";
+    EXPECT_EQ(rec.state.FileBytes, bytes + 2 * 24168);
+    EXPECT_EQ(rec.state.Drift, 80 - 411);
+    EXPECT_EQ(rec.state.FileIndex, 1);
     EXPECT_EQ(rec.Path(), "VST_06-12-2026_14-03-27_1.avi");
     EXPECT_EQ(rec.LogLines(), kLogBlockLines);
-    EXPECT_EQ(rec.form.TotalDefect, 69);
+    EXPECT_EQ(rec.state.TotalDefect, 69);
 
     rec.Frame();
-    EXPECT_EQ(rec.form.TotalDefect, 29) << "still one extra frame, not a spurious second";
-    EXPECT_EQ(FramesOfFinishedFiles(rec.form), 3u);
+    EXPECT_EQ(rec.state.TotalDefect, 29) << "still one extra frame, not a spurious second";
+    EXPECT_EQ(FramesOfFinishedFiles(rec.state), 3u);
     EXPECT_TRUE(QFile::exists(QStringLiteral("VST_06-12-2026_14-03-27_1.avi")));
 
     // The new file rolls over in its turn.
-    rec.form.FileBytes = kFullFileBytes;
+    rec.state.FileBytes = kFullFileBytes;
     rec.Audio(4);
-    EXPECT_EQ(rec.form.FileIndex, 2);
+    EXPECT_EQ(rec.state.FileIndex, 2);
     EXPECT_EQ(rec.LogLines(), 2 * kLogBlockLines);
 }
 
@@ -165,34 +166,34 @@ TEST(AudioStream, ABufferBeforeTheFirstFrameIsDropped) {
     Recording rec;
     rec.StartCapture();
     rec.Frame();
-    rec.Status(IDS_CAP_END);
-    rec.form.FileVideoFrames = 2000;
-    rec.form.FileAudioBlocks = 100;
-    rec.form.FileBytes = kFullFileBytes - 10;  // the last capture's file, nearly full
+    rec.End();
+    rec.state.FileVideoFrames = 2000;
+    rec.state.FileAudioBlocks = 100;
+    rec.state.FileBytes = kFullFileBytes - 10;  // the last capture's file, nearly full
 
     rec.StartCapture();
     const std::string first = rec.Path();
     rec.Audio(88200);
-    EXPECT_EQ(rec.form.FileAudioBlocks, 100);
-    EXPECT_EQ(rec.form.FileBytes, kFullFileBytes - 10);
-    EXPECT_EQ(rec.form.Drift, 0);
-    EXPECT_EQ(rec.form.FileIndex, 0) << "no roll-over";
+    EXPECT_EQ(rec.state.FileAudioBlocks, 100);
+    EXPECT_EQ(rec.state.FileBytes, kFullFileBytes - 10);
+    EXPECT_EQ(rec.state.Drift, 0);
+    EXPECT_EQ(rec.state.FileIndex, 0) << "no roll-over";
     EXPECT_EQ(rec.LogLines(), 0);
 
     rec.Frame();
     EXPECT_EQ(rec.Path(), first);
-    EXPECT_EQ(rec.form.FileVideoFrames, 1) << "no correction of a drift never measured";
-    EXPECT_EQ(rec.form.FileAudioBlocks, 0);
+    EXPECT_EQ(rec.state.FileVideoFrames, 1) << "no correction of a drift never measured";
+    EXPECT_EQ(rec.state.FileAudioBlocks, 0);
 }
 
 TEST(Status, NumbersOtherThanTheEndChangeNothing) {
     for (int status : {IDS_CAP_BEGIN, 0, 302, -301}) {
         SCOPED_TRACE(status);
-        Recording rec(QStringLiteral("Capture"));
+        WindowRecording rec(QStringLiteral("Capture"));
         rec.StartCapture();
         rec.Frame();
         EXPECT_EQ(rec.Status(status), 1);
-        EXPECT_TRUE(rec.form.FileOpen);
+        EXPECT_TRUE(rec.state.FileOpen);
         EXPECT_FALSE(rec.Closed());
         EXPECT_EQ(rec.LogLines(), 0);
         EXPECT_FALSE(QFile::exists(QStringLiteral("CapLog.txt")));
@@ -209,12 +210,12 @@ TEST(Status, TheEndClosesTheFileSavesTheLogAndEndsTheAutomaticModes) {
         {"TV", false, true}, {"Time", true, true}, {"Capture", true, true}, {"", true, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.mode);
-        Recording rec(QString::fromLatin1(c.mode));
+        WindowRecording rec(QString::fromLatin1(c.mode));
         rec.StartCapture();
         rec.Frame();
         EXPECT_EQ(rec.Status(IDS_CAP_END), 1);
         EXPECT_EQ(rec.Closed(), c.closes);
-        EXPECT_FALSE(rec.form.FileOpen);
+        EXPECT_FALSE(rec.state.FileOpen);
         EXPECT_EQ(rec.LogLines(), c.recorded ? kLogBlockLines : 0);
         EXPECT_EQ(QFile::exists(QStringLiteral("CapLog.txt")), c.recorded);
         if (c.recorded) {
@@ -228,10 +229,10 @@ TEST(Status, TheEndClosesTheFileSavesTheLogAndEndsTheAutomaticModes) {
 TEST(Status, TheEndAfterARollOverLogsNoFileTwice) {
     Recording rec;
     FillTheFirstFile(rec);
-    rec.Status(IDS_CAP_END);
+    rec.End();
     EXPECT_EQ(rec.LogLines(), kLogBlockLines);
     EXPECT_TRUE(QFile::exists(QStringLiteral("CapLog.txt")));
-    EXPECT_FALSE(rec.form.FullFileWaiting);
+    EXPECT_FALSE(rec.state.FullFileWaiting);
     EXPECT_FALSE(QFile::exists(QString::fromStdString(rec.Path())));
 }
 
@@ -245,12 +246,12 @@ TEST(Status, InteractiveModeReturnsToLiveDisplayForMotionJpegShortOfTheLimit) {
         {"MJPG", 23999, true}, {"MJPG", 24000, false}, {"bi_RGB", 0, false}, {"mjpg", 0, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.format) + " " + std::to_string(c.frames));
-        Recording rec;
+        WindowRecording rec;
         rec.StartCapture();
         ASSERT_EQ(rec.form.FrameLimit, 24000);
         rec.Frame();
         rec.form.Edit2->setText(QString::fromLatin1(c.format));
-        rec.form.FileVideoFrames = c.frames;
+        rec.state.FileVideoFrames = c.frames;
         rec.run.capture.Clear();
         rec.Status(IDS_CAP_END);
         EXPECT_EQ(rec.form.Panel6->isHidden(), c.live);
@@ -267,11 +268,11 @@ TEST(Handlers, WithoutAWindowOrARecordTheyOnlyAnswerOne) {
     EXPECT_EQ(VideoStreamHandler(nullptr, nullptr), 1);
     EXPECT_EQ(AudioStreamHandler(nullptr, nullptr), 1);
     EXPECT_EQ(StatusHandler(nullptr, IDS_CAP_END, nullptr), 1);
-    Recording rec;
+    WindowRecording rec;
     rec.StartCapture();
     EXPECT_EQ(VideoStreamHandler(rec.form.CaptureWindow, nullptr), 1);
     EXPECT_EQ(AudioStreamHandler(rec.form.CaptureWindow, nullptr), 1);
-    EXPECT_FALSE(rec.form.FileOpen);
+    EXPECT_FALSE(rec.state.FileOpen);
 }
 
 }  // namespace

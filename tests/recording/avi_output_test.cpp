@@ -1,4 +1,4 @@
-// The recording's AVI file, written through the main window and read back by ffprobe and ffmpeg.
+// The recording's AVI file, written by a Recorder and read back by ffprobe and ffmpeg.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -26,9 +26,9 @@
 #include "platform/capture/testcard.h"
 #include "platform/codec/compman_internal.h"
 #include "platform/files.h"
-#include "recording/handlers.h"
 #include "tests/fakes/form_under_test.h"
 #include "tests/support/alloc_counter.h"
+#include "tests/support/recorder_internals.h"
 
 namespace {
 
@@ -122,7 +122,7 @@ std::uint32_t PacketBytes(const QString& path) {
     return sum;
 }
 
-// ---- fixture: a main window on a fake capture service, drive T: a folder of its own ----
+// ---- fixture: a Recorder on a fake machine, drive T: a folder of its own ----
 
 class AviOutputTest : public ::testing::Test {
   protected:
@@ -130,46 +130,58 @@ class AviOutputTest : public ::testing::Test {
         MapDrive(dir.path());
         previousFolder = QDir::currentPath();
         QDir::setCurrent(dir.path());  // the probe leaves its file in the working folder
-        run.Create();
-        form().CompressorFourCC = "MJPG";
-        beeps = platform::MessageBeepCount();
+        input.compressor = "MJPG";
     }
     void TearDown() override {
-        run.form.reset();
+        if (owned) owned->CloseAviOutput();
         platform::SetAviWriterLimits({});
         QDir::setCurrent(previousFolder);
     }
     void MapDrive(const QString& folder) {
-        run.machine.description.drives['T'] = {DRIVE_FIXED, folder.toStdString()};
-        platform::SetMachine(run.machine.description);
+        machine.description.drives['T'] = {DRIVE_FIXED, folder.toStdString()};
+        platform::SetMachine(machine.description);
     }
-    TForm1& form() { return *run.form; }
     QString Host(const char* name) const { return dir.filePath(name); }
+    // The file opened as a recording's next frame opens it, with `format` as the card's.
+    void Open(const std::string& path, const BYTE* format, std::size_t size) {
+        input.format.assign(format, format + size);
+        RecorderInternals::Input(recorder) = input;
+        recorder.OpenAviOutput(path.c_str());
+    }
     void Open(const std::string& path, const BITMAPINFOHEADER& format) {
-        form().OpenAviOutput(path.c_str(), reinterpret_cast<const BYTE*>(&format), sizeof format);
+        Open(path, reinterpret_cast<const BYTE*>(&format), sizeof format);
     }
     void Write(std::vector<BYTE>& frame, bool drop = false, bool insert = false) {
-        form().DropPending = drop;
-        form().InsertPending = insert;
+        state.DropPending = drop;
+        state.InsertPending = insert;
         VIDEOHDR header{frame.data(), DWORD(frame.size()), DWORD(frame.size()), 0, 0, 0, {}};
-        form().WriteVideoFrame(header);
+        recorder.WriteVideoFrame(header);
     }
     void WriteSound(std::vector<char>& sound) {
         WAVEHDR header{sound.data(), DWORD(sound.size()), DWORD(sound.size()), 0, 0, 0, nullptr, 0};
-        form().WriteAudioBuffer(header);
+        recorder.WriteAudioBuffer(header);
     }
     bool HoldsNothing() {
-        const TForm1::AviOutputFile& out = form().AviOutput;
+        const Recorder::AviOutputFile& out = recorder.Output();
         return !out.File && !out.RawVideoStream && !out.CompressedVideoStream && !out.AudioStream &&
                !out.VideoStreamHeader && !out.AudioStreamHeader && !out.CompressOptions &&
-               !out.AudioFormat && !out.ServiceStarted && !form().VideoTarget;
+               !out.AudioFormat && !out.ServiceStarted && !recorder.VideoTarget();
     }
-    unsigned NewBeeps() const { return platform::MessageBeepCount() - beeps; }
+    // What was told and asked so far, forgotten.
+    void Forget() {
+        events.texts.clear();
+        events.warnings = 0;
+        events.stops = 0;
+    }
 
     QTemporaryDir dir;
     QString previousFolder;
-    fakes::FormUnderTest run;
-    unsigned beeps = 0;
+    fakes::FakeMachine machine;
+    support::RememberedEvents events;
+    std::unique_ptr<Recorder> owned = std::make_unique<Recorder>(events);
+    Recorder& recorder = *owned;
+    RecordingState& state = RecorderInternals::State(recorder);
+    RecordingInput input;
 };
 
 // ---- files as players see them ----
@@ -177,29 +189,29 @@ class AviOutputTest : public ::testing::Test {
 TEST_F(AviOutputTest, CompressedRecordingHoldsEveryWriteInPlace) {
     auto frames = Frames(6);
     Open("T:\\rec.avi", Format(BI_RGB));
-    ASSERT_TRUE(run.boxes.texts.empty());
-    EXPECT_NE(form().AviOutput.CompressedVideoStream, nullptr);
-    EXPECT_EQ(form().VideoTarget, form().AviOutput.CompressedVideoStream);
+    ASSERT_TRUE(events.texts.empty());
+    EXPECT_NE(recorder.Output().CompressedVideoStream, nullptr);
+    EXPECT_EQ(recorder.VideoTarget(), recorder.Output().CompressedVideoStream);
     const DWORD B = 7056;
     std::vector<std::vector<char>> sounds;
     for (int n = 0; n < 6; ++n) {
-        const std::uint32_t bytesBefore = form().FileBytes;
-        const std::int32_t framesBefore = form().FileVideoFrames;
+        const std::uint32_t bytesBefore = state.FileBytes;
+        const std::int32_t framesBefore = state.FileVideoFrames;
         Write(frames[n], n == 4, n == 3);  // 3 doubled, 4 dropped
-        EXPECT_FALSE(form().DropPending || form().InsertPending);
+        EXPECT_FALSE(state.DropPending || state.InsertPending);
         if (n == 4) {
-            EXPECT_EQ(form().FileBytes, bytesBefore) << "a dropped frame writes nothing";
-            EXPECT_EQ(form().FileVideoFrames, framesBefore);
+            EXPECT_EQ(state.FileBytes, bytesBefore) << "a dropped frame writes nothing";
+            EXPECT_EQ(state.FileVideoFrames, framesBefore);
         }
         sounds.push_back(Sound(n, B));
         WriteSound(sounds.back());
-        EXPECT_EQ(form().LastResult, 0);
+        EXPECT_EQ(recorder.LastResult(), 0);
     }
-    EXPECT_EQ(form().FileVideoFrames, 6);
-    EXPECT_EQ(form().CaptureFrames, 6u);
-    EXPECT_EQ(form().FileAudioBlocks, 6);
-    const std::uint32_t fileBytes = form().FileBytes;
-    form().CloseAviOutput();
+    EXPECT_EQ(state.FileVideoFrames, 6);
+    EXPECT_EQ(state.CaptureFrames, 6u);
+    EXPECT_EQ(state.FileAudioBlocks, 6);
+    const std::uint32_t fileBytes = state.FileBytes;
+    recorder.CloseAviOutput();
     EXPECT_TRUE(HoldsNothing());
 
     const QString path = Host("rec.avi");
@@ -234,19 +246,19 @@ TEST_F(AviOutputTest, CompressedRecordingHoldsEveryWriteInPlace) {
 }
 
 TEST_F(AviOutputTest, MotionJpegFromTheCardIsStoredAsDelivered) {
-    form().Edit2->setText("MJPG");
+    input.storedAsDelivered = true;
     auto frames = Frames(3, true);
     Open("T:\\mjpg.avi", Format(kMjpg));
-    ASSERT_TRUE(run.boxes.texts.empty());
-    EXPECT_EQ(form().AviOutput.CompressedVideoStream, nullptr);
-    EXPECT_EQ(form().VideoTarget, form().AviOutput.RawVideoStream);
+    ASSERT_TRUE(events.texts.empty());
+    EXPECT_EQ(recorder.Output().CompressedVideoStream, nullptr);
+    EXPECT_EQ(recorder.VideoTarget(), recorder.Output().RawVideoStream);
     std::uint32_t jpegBytes = 0;
     for (auto& frame : frames) {
         Write(frame);
         jpegBytes += std::uint32_t(frame.size());
     }
-    EXPECT_EQ(form().FileBytes, jpegBytes);
-    form().CloseAviOutput();
+    EXPECT_EQ(state.FileBytes, jpegBytes);
+    recorder.CloseAviOutput();
     EXPECT_TRUE(HoldsNothing());
 
     const QJsonArray streams = Probe(Host("mjpg.avi"))["streams"].toArray();
@@ -293,21 +305,21 @@ class FakeDivx {
 };
 
 TEST_F(AviOutputTest, ProbeFindsTheCompressorsTheMachineHasAndLeavesItsFile) {
+    const DWORD divx = MAKEFOURCC('D', 'I', 'V', 'X');
     QFile::remove("Null.avi");
-    EXPECT_TRUE(form().ProbeCompressor('M', 'J', 'P', 'G'));
+    EXPECT_EQ(ProbeCompressor(kMjpg), AVIERR_OK);
     EXPECT_TRUE(QFile::exists(dir.filePath("Null.avi")));
-    EXPECT_FALSE(form().ProbeCompressor('D', 'I', 'V', 'X'));
-    EXPECT_NE(form().LastResult, 0);
+    EXPECT_NE(ProbeCompressor(divx), AVIERR_OK);
     {
-        FakeDivx divx(false);
-        EXPECT_TRUE(form().ProbeCompressor('D', 'I', 'V', 'X'));
+        FakeDivx installed(false);
+        EXPECT_EQ(ProbeCompressor(divx), AVIERR_OK);
     }
-    run.machine.description.codecs = {{"MJPG", false}};
-    platform::SetMachine(run.machine.description);
-    EXPECT_FALSE(form().ProbeCompressor('M', 'J', 'P', 'G'));
+    machine.description.codecs = {{"MJPG", false}};
+    platform::SetMachine(machine.description);
+    EXPECT_NE(ProbeCompressor(kMjpg), AVIERR_OK);
     EXPECT_TRUE(HoldsNothing());
-    EXPECT_TRUE(run.boxes.texts.empty()) << "a probe failure is silent";
-    EXPECT_EQ(NewBeeps(), 0u);
+    EXPECT_TRUE(events.texts.empty()) << "a probe failure is silent";
+    EXPECT_EQ(unsigned(events.warnings), 0u);
 }
 
 // ---- failures ----
@@ -333,16 +345,14 @@ TEST_F(AviOutputTest, FailedOpenReportsReleasesAllAndStopsTheCapture) {
         {"format the compressor refuses", "T:\\8.avi", &eightBits, kVideoFormatFailed},
         {"no format at all", "T:\\none.avi", nullptr, kVideoFormatFailed}};
     for (const Case& c : cases) {
-        run.boxes.texts.clear();
-        run.capture.Clear();
-        const unsigned before = platform::MessageBeepCount();
-        form().OpenAviOutput(c.path.c_str(), reinterpret_cast<const BYTE*>(c.format),
-                             c.format ? sizeof(BITMAPINFOHEADER) : 0);
-        EXPECT_EQ(run.boxes.texts, std::vector<std::string>{c.message}) << c.what;
-        EXPECT_EQ(platform::MessageBeepCount() - before, 1u) << c.what;
-        EXPECT_NE(form().LastResult, 0) << c.what;
+        Forget();
+        Open(c.path, reinterpret_cast<const BYTE*>(c.format),
+             c.format ? sizeof(BITMAPINFOHEADER) : 0);
+        EXPECT_EQ(events.texts, std::vector<std::string>{c.message}) << c.what;
+        EXPECT_EQ(events.warnings, 1) << c.what << ": with the warning sound";
+        EXPECT_NE(recorder.LastResult(), 0) << c.what;
         EXPECT_TRUE(HoldsNothing()) << c.what;
-        EXPECT_FALSE(run.capture.Sent(WM_CAP_STOP).empty()) << c.what;
+        EXPECT_FALSE(events.stops == 0) << c.what;
     }
     EXPECT_FALSE(QFile::exists(Host("8.avi")) || QFile::exists(Host("none.avi")));
     EXPECT_FALSE(QFile::exists(dir.path() + "/elsewhere.avi")) << "written through the link";
@@ -358,30 +368,29 @@ TEST_F(AviOutputTest, ACompressorThatFailsStopsTheCaptureAndLeavesNoFile) {
         std::string cost;
     } cases[] = {{"divx.avi", false, " : la capture est arrêtée ..."},
                  {"fault.avi", true, " : mémoire insuffisante : la capture est arrêtée ..."}};
-    form().CompressorFourCC = "DIVX";
+    input.compressor = "DIVX";
     auto frames = Frames(1);
     auto sound = Sound(0, 7056);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
         std::optional<FakeDivx> divx;
         if (c.fault) divx.emplace(true);
-        run.boxes.texts.clear();
-        run.capture.Clear();
+        Forget();
         Open(std::string("T:\\") + c.file, Format(BI_RGB));
-        EXPECT_EQ(run.boxes.texts, std::vector<std::string>{kCodecMissing + "\n" +
-                                                            Host(c.file).toStdString() + c.cost});
-        EXPECT_EQ(NewBeeps(), 0u);
-        EXPECT_FALSE(run.capture.Sent(WM_CAP_STOP).empty());
-        const TForm1::AviOutputFile& out = form().AviOutput;
+        EXPECT_EQ(events.texts, std::vector<std::string>{kCodecMissing + "\n" +
+                                                         Host(c.file).toStdString() + c.cost});
+        EXPECT_EQ(unsigned(events.warnings), 0u);
+        EXPECT_FALSE(events.stops == 0);
+        const Recorder::AviOutputFile& out = recorder.Output();
         EXPECT_EQ(out.File && out.RawVideoStream, !c.fault);
-        EXPECT_FALSE(out.CompressedVideoStream || form().VideoTarget);
+        EXPECT_FALSE(out.CompressedVideoStream || recorder.VideoTarget());
         Write(frames[0], false, true);
         WriteSound(sound);
-        EXPECT_EQ(form().FileVideoFrames + form().FileAudioBlocks, 0);
-        EXPECT_EQ(form().CaptureFrames + form().FileBytes, 0u);
-        form().CloseAviOutput();
+        EXPECT_EQ(state.FileVideoFrames + state.FileAudioBlocks, 0);
+        EXPECT_EQ(state.CaptureFrames + state.FileBytes, 0u);
+        recorder.CloseAviOutput();
         EXPECT_TRUE(HoldsNothing());
-        form().CloseAviOutput();  // a second close releases nothing
+        recorder.CloseAviOutput();  // a second close releases nothing
         EXPECT_FALSE(QFile::exists(Host(c.file)));
     }
 }
@@ -410,46 +419,44 @@ TEST_F(AviOutputTest, AWriteTheDiskRefusesEndsTheCaptureAndTheLogTellsWhatTheFil
     auto sound = Sound(0, 17640);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        run.boxes.texts.clear();
-        form().ListBox1->clear();
-        form().WriteFailed = {};
+        Forget();
+        events.log.clear();
+        state.WriteFailed = {};
         platform::SetAviWriterLimits({c.aviLimit, true});
-        std::strcpy(form().CurrentFilePath.data(), "T:\\full.avi");
+        std::strcpy(state.CurrentFilePath.data(), "T:\\full.avi");
         Open("T:\\full.avi", Format(BI_RGB));
-        form().FileOpen = true;
-        form().FileVideoFrames = form().FileAudioBlocks = 0;
-        form().FileBytes = 0;
-        run.capture.Clear();
+        state.FileOpen = true;
+        state.FileVideoFrames = state.FileAudioBlocks = 0;
+        state.FileBytes = 0;
         if (c.fileLimit != 0) {
             const rlimit limit{c.fileLimit, previousLimit.rlim_max};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
-        for (int n = 0; n < 100 && !form().WriteFailed.Met; ++n) {
+        for (int n = 0; n < 100 && !state.WriteFailed.Met; ++n) {
             Write(frames[0]);
             WriteSound(sound);
         }
-        ASSERT_TRUE(form().WriteFailed.Met);
-        EXPECT_EQ(form().WriteFailed.Error, c.error);
-        const std::int32_t held = form().FileVideoFrames;
-        const std::uint32_t bytes = form().FileBytes;
+        ASSERT_TRUE(state.WriteFailed.Met);
+        EXPECT_EQ(state.WriteFailed.Error, c.error);
+        const std::int32_t held = state.FileVideoFrames;
+        const std::uint32_t bytes = state.FileBytes;
         Write(frames[0]);
         WriteSound(sound);
-        EXPECT_EQ(form().FileVideoFrames, held) << "nothing is written after the refusal";
-        EXPECT_EQ(form().FileBytes, bytes);
-        EXPECT_EQ(run.capture.Sent(WM_CAP_STOP).size(), 1u) << "stopped as the abort key stops";
-        EXPECT_TRUE(run.boxes.texts.empty()) << "said once the capture has ended";
-        StatusHandler(form().CaptureWindow, IDS_CAP_END, "Fin de la capture");
+        EXPECT_EQ(state.FileVideoFrames, held) << "nothing is written after the refusal";
+        EXPECT_EQ(state.FileBytes, bytes);
+        EXPECT_EQ(std::size_t(events.stops), 1u) << "stopped as the abort key stops";
+        EXPECT_TRUE(events.texts.empty()) << "said once the capture has ended";
+        recorder.Finish(0);
         setrlimit(RLIMIT_FSIZE, &previousLimit);
         // A file that took nothing is removed, and the log names only files that exist.
-        ASSERT_EQ(form().ListBox1->count(), c.empty ? 0 : 10);
+        ASSERT_EQ(events.log.size(), c.empty ? 0 : 10);
         if (!c.empty) {
-            EXPECT_EQ(form().ListBox1->item(3)->text().toStdString(),
-                      "Cp Video     : " + std::to_string(held));
+            EXPECT_EQ(events.log[3].toStdString(), "Cp Video     : " + std::to_string(held));
         }
         const std::string cause = "Écriture impossible sur le disque de destination (" +
                                   std::string(c.reason) + ") : la capture est arrêtée";
         EXPECT_EQ(
-            run.boxes.texts,
+            events.texts,
             std::vector<std::string>{
                 c.empty ? cause + " et rien n'a pu être enregistré ..."
                         : cause + ". L'enregistrement est dans le fichier \"T:\\full.avi\" ..."});
@@ -473,17 +480,17 @@ TEST_F(AviOutputTest, ADiskFullAtARollOverNamesTheFilesThatHoldTheCapture) {
                  {3, "dans les fichiers \"T:\\VST_s_0.avi\" à \"T:\\VST_s_2.avi\""}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.index);
-        run.boxes.texts.clear();
-        form().ListBox1->clear();
-        form().CaptureDestination = "T:\\";
-        form().CaptureStamp = "s";
-        form().FileIndex = c.index;
-        form().FullFileWaiting = false;
-        form().BuildFilePath();
-        form().WriteFailed = {true, ENOSPC, form().FilePathOf(c.index), true};
-        StatusHandler(form().CaptureWindow, IDS_CAP_END, "Fin de la capture");
-        EXPECT_EQ(form().ListBox1->count(), 0) << "no block for the removed file";
-        EXPECT_EQ(run.boxes.texts,
+        Forget();
+        events.log.clear();
+        RecorderInternals::Input(recorder).destination = "T:\\";
+        RecorderInternals::Input(recorder).stamp = "s";
+        state.FileIndex = c.index;
+        state.FullFileWaiting = false;
+        RecorderInternals::BuildFilePath(recorder);
+        state.WriteFailed = {true, ENOSPC, recorder.FilePathOf(c.index), true};
+        recorder.Finish(0);
+        EXPECT_EQ(events.log.size(), 0) << "no block for the removed file";
+        EXPECT_EQ(events.texts,
                   std::vector<std::string>{
                       "Écriture impossible sur le disque de destination (disque plein) : la "
                       "capture est arrêtée. L'enregistrement est " +
@@ -493,14 +500,14 @@ TEST_F(AviOutputTest, ADiskFullAtARollOverNamesTheFilesThatHoldTheCapture) {
 
 // ---- files never abandoned ----
 
-TEST_F(AviOutputTest, FileStillOpenAtTheNextOpenOrWhenTheWindowGoesIsCompleted) {
+TEST_F(AviOutputTest, FileStillOpenAtTheNextOpenOrWhenTheRecordingGoesIsCompleted) {
     auto frames = Frames(2);
     Open("T:\\first.avi", Format(BI_RGB));
     Write(frames[0]);
     Open("T:\\second.avi", Format(BI_RGB));  // a roll-over after a single frame
     Write(frames[0]);
     Write(frames[1]);
-    run.form.reset();
+    owned.reset();
     for (const auto& [name, count] : {std::pair{"first.avi", "1"}, {"second.avi", "2"}}) {
         const QJsonObject video = Probe(Host(name))["streams"].toArray()[0].toObject();
         EXPECT_EQ(Text(video["nb_frames"]), count) << name << ": headers completed";
@@ -522,7 +529,7 @@ TEST_F(AviOutputTest, WritingAllocatesNothing) {
     }
     EXPECT_EQ(alloc_counter::Allocations(), before);
     EXPECT_EQ(alloc_counter::Mallocs(), mallocsBefore);
-    EXPECT_EQ(form().LastResult, 0);
+    EXPECT_EQ(recorder.LastResult(), 0);
 }
 
 // Run again as a child (the same test, told by its environment), the process writes until the
@@ -565,7 +572,7 @@ TEST_F(AviOutputTest, KilledWhileWritingLeavesAPlayableFile) {
 
 // ---- a capture on the test card ----
 
-TForm1* recording = nullptr;
+Recorder* recording = nullptr;
 qsizetype wholeSampleBytes = 0;  // of every buffer the capture delivered
 LRESULT OnFrame(HWND, LPVIDEOHDR frame) {
     recording->WriteVideoFrame(*frame);
@@ -606,15 +613,19 @@ TEST(AviOutputCapture, TrackIsDeclared44100StereoWhateverTheCaptureSoundIs) {
     const QString previousFolder = QDir::currentPath();
     QDir::setCurrent(dir.path());
     TForm1 form(QStringList{"vistrel"});
-    recording = &form;
-    form.CompressorFourCC = "MJPG";
-    form.OpenAviOutput("T:\\card.avi", form.CaptureFormat.data(), form.CaptureFormatSize);
+    Recorder& recorder = form.Recording;
+    recording = &recorder;
+    RecordingInput& input = RecorderInternals::Input(recorder);
+    input.compressor = "MJPG";
+    input.format.assign(form.CaptureFormat.begin(),
+                        form.CaptureFormat.begin() + form.CaptureFormatSize);
+    recorder.OpenAviOutput("T:\\card.avi");
     CaptureTwoSeconds(form.CaptureWindow, {WAVE_FORMAT_PCM, 1, 22050, 44100, 2, 16, 0});
-    EXPECT_EQ(form.LastResult, 0);
-    const std::int32_t written = form.FileVideoFrames;
-    const std::int32_t buffers = form.FileAudioBlocks;
-    const std::uint32_t fileBytes = form.FileBytes;
-    form.CloseAviOutput();
+    EXPECT_EQ(recorder.LastResult(), 0);
+    const std::int32_t written = recorder.State().FileVideoFrames;
+    const std::int32_t buffers = recorder.State().FileAudioBlocks;
+    const std::uint32_t fileBytes = recorder.State().FileBytes;
+    recorder.CloseAviOutput();
     QDir::setCurrent(previousFolder);
 
     const QString path = dir.filePath("card.avi");

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "tests/fakes/form_under_test.h"
+#include "tests/support/recorder_internals.h"
 
 namespace {
 
@@ -32,17 +33,23 @@ class InTemporaryDirectory {
     QString previous_;
 };
 
-std::string PathOf(const TForm1& form) {
-    return std::string(form.CurrentFilePath.data(),
-                       strnlen(form.CurrentFilePath.data(), form.CurrentFilePath.size()));
-}
+// A Recorder with its state and input in reach, and what it told.
+struct Bare {
+    fakes::FakeMachine machine;
+    support::RememberedEvents events;
+    Recorder recorder{events};
+    RecordingState& state = RecorderInternals::State(recorder);
+    RecordingInput& input = RecorderInternals::Input(recorder);
+    QStringList& log = RecorderInternals::Log(recorder);
 
-QStringList LogLines(const TForm1& form) {
-    QStringList lines;
-    for (int row = 0; row < form.ListBox1->count(); ++row)
-        lines << form.ListBox1->item(row)->text();
-    return lines;
-}
+    std::string Path() const {
+        const auto& path = state.CurrentFilePath;
+        return std::string(path.data(), strnlen(path.data(), path.size()));
+    }
+    void BuildFilePath() { RecorderInternals::BuildFilePath(recorder); }
+    void AppendLogBlock() { RecorderInternals::AppendLogBlock(recorder); }
+    void SaveCaptureLog() { RecorderInternals::SaveCaptureLog(recorder); }
+};
 
 QByteArray ReadAll(const QString& path) {
     QFile file(path);
@@ -80,16 +87,15 @@ TEST(BuildFilePath, ReplacesSlashesAndEveryColonButTheDrives) {
         {"E:\\Vidéos/a:b\\", "06/12/2026_14:03:27", 3,
          "E:\\Vidéos-a-b\\VST_06-12-2026_14-03-27_3.avi"},
     };
-    FormUnderTest run;
-    TForm1& form = run.Create();
+    Bare r;
     for (const auto& c : cases) {
-        form.CurrentFilePath.fill('Z');  // a longer name left behind must not show through
-        form.CaptureDestination = QString::fromUtf8(c.destination);
-        form.CaptureStamp = QString::fromUtf8(c.stamp);
-        form.FileIndex = c.index;
-        form.BuildFilePath();
-        EXPECT_EQ(PathOf(form), c.name);
-        EXPECT_EQ(form.Label4->text(), QString::fromUtf8(c.name));
+        r.state.CurrentFilePath.fill('Z');  // a longer name left behind must not show through
+        r.input.destination = QString::fromUtf8(c.destination);
+        r.input.stamp = QString::fromUtf8(c.stamp);
+        r.state.FileIndex = c.index;
+        r.BuildFilePath();
+        EXPECT_EQ(r.Path(), c.name);
+        EXPECT_EQ(r.events.names.back(), QString::fromUtf8(c.name));
     }
 }
 
@@ -105,35 +111,33 @@ TEST(BuildFilePath, NameLongerThanTheBufferIsRefusedNotCut) {
         {QString(113, u'é'), true},  // two bytes each
         {QString(113, u'é') + u'x', false},
     };
-    FormUnderTest run;
-    TForm1& form = run.Create();
+    Bare r;
     for (const auto& c : cases) {
-        form.CurrentFilePath.fill('Z');
-        form.CaptureDestination = c.destination;
-        form.CaptureStamp = stamp;
-        form.FileIndex = 0;
-        form.BuildFilePath();
+        r.state.CurrentFilePath.fill('Z');
+        r.input.destination = c.destination;
+        r.input.stamp = stamp;
+        r.BuildFilePath();
         const QString name = c.destination + QStringLiteral("VST_06-12-2026_14-03-27_0.avi");
-        EXPECT_EQ(PathOf(form), c.fits ? name.toStdString() : std::string());
-        EXPECT_EQ(form.Label4->text(), name);
+        EXPECT_EQ(r.Path(), c.fits ? name.toStdString() : std::string());
+        EXPECT_EQ(r.events.names.back(), name);
     }
 }
 
 TEST(AppendLogBlock, TenLinesAppendedWithTheVariablesAsTheyStand) {
     std::setlocale(LC_TIME, "C");
-    FormUnderTest run;
-    TForm1& form = run.Create();
-    form.ListBox1->addItem(QStringLiteral("earlier block"));
-    std::strcpy(form.CurrentFilePath.data(), "C:\\VST_06-12-2026_14-03-27_0.avi");
-    form.FileVideoFrames = 18125;
-    form.FileAudioBlocks = -3;
-    form.DriverDropCount = 0;
-    form.DropCount = 4'294'967'295u;
-    form.InsertCount = 1;
-    form.TotalDefect = -12;
-    form.FileBytes = 2'099'200'000u;
-    form.AppendLogBlock();
-    const QStringList lines = LogLines(form);
+    Bare r;
+    r.log << QStringLiteral("earlier block");
+    std::strcpy(r.state.CurrentFilePath.data(), "C:\\VST_06-12-2026_14-03-27_0.avi");
+    r.state.FileVideoFrames = 18125;
+    r.state.FileAudioBlocks = -3;
+    r.state.DriverDropCount = 0;
+    r.state.DropCount = 4'294'967'295u;
+    r.state.InsertCount = 1;
+    r.state.TotalDefect = -12;
+    r.state.FileBytes = 2'099'200'000u;
+    r.AppendLogBlock();
+    const QStringList lines = r.log;
+    EXPECT_EQ(r.events.log, lines.mid(1)) << "the window is told the new lines";
     ASSERT_EQ(lines.size(), 11);
     EXPECT_EQ(lines[0], QStringLiteral("earlier block"));
     EXPECT_EQ(lines[1], QString(51, u'-'));
@@ -164,13 +168,12 @@ TEST(AppendLogBlock, FileSizeInWholeKibibytes) {
         {2'099'199'999u, "Taille Fic   : 2049999"},
         {4'294'967'295u, "Taille Fic   : 4194303"},
     };
-    FormUnderTest run;
-    TForm1& form = run.Create();
+    Bare r;
     for (const auto& c : cases) {
-        form.ListBox1->clear();
-        form.FileBytes = c.bytes;
-        form.AppendLogBlock();
-        EXPECT_EQ(LogLines(form).value(9), QString::fromLatin1(c.line));
+        r.log.clear();
+        r.state.FileBytes = c.bytes;
+        r.AppendLogBlock();
+        EXPECT_EQ(r.log.value(9), QString::fromLatin1(c.line));
     }
 }
 
@@ -187,26 +190,22 @@ TEST(SaveCaptureLog, WindowsTextWithCrLfAfterEveryLine) {
          "cut\r\n\x80\r\n"},
     };
     InTemporaryDirectory directory;
-    FormUnderTest run;
-    TForm1& form = run.Create();
+    Bare r;
     for (const auto& c : cases) {
-        form.ListBox1->clear();
-        form.ListBox1->addItems(c.lines);
-        form.SaveCaptureLog();
+        r.log = c.lines;
+        r.SaveCaptureLog();
         EXPECT_EQ(ReadAll(directory.Path(QStringLiteral("CapLog.txt"))), c.bytes);
     }
-    EXPECT_TRUE(run.boxes.texts.empty());
+    EXPECT_TRUE(r.events.texts.empty());
 }
 
 TEST(SaveCaptureLog, FailureIsReported) {
     InTemporaryDirectory directory;
     ASSERT_TRUE(QDir(directory.Path({})).mkdir(QStringLiteral("CapLog.txt")));
-    FormUnderTest run;
-    TForm1& form = run.Create();
-    run.boxes.texts.clear();
-    form.ListBox1->addItem(QStringLiteral("line"));
-    form.SaveCaptureLog();
-    EXPECT_EQ(run.boxes.texts,
+    Bare r;
+    r.log << QStringLiteral("line");
+    r.SaveCaptureLog();
+    EXPECT_EQ(r.events.texts,
               std::vector<std::string>{"Impossible d'enregistrer le journal de capture "
                                        "\"CapLog.txt\" : ce n'est pas un fichier ..."});
 }

@@ -22,8 +22,13 @@
 #include <utility>
 
 #include "tests/fakes/form_under_test.h"
+#include "tests/support/recorder_internals.h"
 
 namespace {
+
+RecordingState& Rec(TForm1& form) {
+    return RecorderInternals::State(form.Recording);
+}
 
 using fakes::FormUnderTest;
 
@@ -64,33 +69,33 @@ class CaptureRun : public ::testing::Test {
 };
 
 void DirtyRecordingState(TForm1& form) {
-    form.CaptureFrames = 7;
-    form.DriverDropCount = 1;
-    form.DropCount = 2;
-    form.InsertCount = 3;
-    form.DropPending = true;
-    form.InsertPending = true;
-    form.SyncPeriod = 375;
-    form.Drift = 99;
-    form.FileOpen = true;
-    form.FileIndex = 4;
+    Rec(form).CaptureFrames = 7;
+    Rec(form).DriverDropCount = 1;
+    Rec(form).DropCount = 2;
+    Rec(form).InsertCount = 3;
+    Rec(form).DropPending = true;
+    Rec(form).InsertPending = true;
+    Rec(form).SyncPeriod = 375;
+    Rec(form).Drift = 99;
+    Rec(form).FileOpen = true;
+    Rec(form).FileIndex = 4;
     form.FrameLimit = 123;
-    form.CurrentFilePath.fill('Z');
+    Rec(form).CurrentFilePath.fill('Z');
     form.ListBox1->clear();
     form.ListBox1->addItem(QStringLiteral("old block"));
 }
 
-std::string PathOf(const TForm1& form) {
-    return std::string(form.CurrentFilePath.data(),
-                       strnlen(form.CurrentFilePath.data(), form.CurrentFilePath.size()));
+std::string PathOf(TForm1& form) {
+    return std::string(Rec(form).CurrentFilePath.data(),
+                       strnlen(Rec(form).CurrentFilePath.data(), Rec(form).CurrentFilePath.size()));
 }
 
 TEST_F(CaptureRun, ResetsTheRunNamesTheFirstFileAndStartsTheSequenceLast) {
     TForm1& form = run.Create();
     DirtyRecordingState(form);
-    form.TotalDefect = 55;
-    form.FileVideoFrames = 10;
-    form.FileBytes = 12;
+    Rec(form).TotalDefect = 55;
+    Rec(form).FileVideoFrames = 10;
+    Rec(form).FileBytes = 12;
     form.Panel6->hide();
     form.Edit1->setText(QStringLiteral("70000"));
     form.ComboBox5->setEditText(QStringLiteral("C:\\"));
@@ -116,21 +121,24 @@ TEST_F(CaptureRun, ResetsTheRunNamesTheFirstFileAndStartsTheSequenceLast) {
     EXPECT_EQ(sent[1].message, WM_CAP_SEQUENCE_NOFILE);
     EXPECT_EQ(sent[1].window, form.CaptureWindow);
     EXPECT_EQ(std::make_pair(sent[1].wParam, sent[1].lParam), std::make_pair(WPARAM{0}, LPARAM{0}));
-    EXPECT_EQ(form.CaptureFrames + form.DriverDropCount + form.DropCount + form.InsertCount, 0u);
-    EXPECT_FALSE(form.DropPending || form.InsertPending || form.FileOpen);
-    EXPECT_EQ(form.SyncPeriod, 250);
-    EXPECT_EQ(form.Drift, 0);
+    EXPECT_EQ(Rec(form).CaptureFrames + Rec(form).DriverDropCount + Rec(form).DropCount +
+                  Rec(form).InsertCount,
+              0u);
+    EXPECT_FALSE(Rec(form).DropPending || Rec(form).InsertPending || Rec(form).FileOpen);
+    EXPECT_EQ(Rec(form).SyncPeriod, 250);
+    EXPECT_EQ(Rec(form).Drift, 0);
     EXPECT_EQ(form.FrameLimit, 4464);
-    EXPECT_EQ(form.FileIndex, 0);
+    EXPECT_EQ(Rec(form).FileIndex, 0);
     EXPECT_EQ(form.ListBox1->count(), 0);
     // Carried over or left to the first frame's open.
-    EXPECT_EQ(form.TotalDefect, 55);
-    EXPECT_EQ(form.FileVideoFrames, 10);
-    EXPECT_EQ(form.FileBytes, 12u);
+    EXPECT_EQ(Rec(form).TotalDefect, 55);
+    EXPECT_EQ(Rec(form).FileVideoFrames, 10);
+    EXPECT_EQ(Rec(form).FileBytes, 12u);
 
     const QRegularExpression stamp(QStringLiteral("^\\d\\d/\\d\\d/\\d\\d_\\d\\d:\\d\\d:\\d\\d$"));
-    EXPECT_TRUE(stamp.match(form.CaptureStamp).hasMatch()) << form.CaptureStamp.toStdString();
-    QString name = QStringLiteral("VST_") + form.CaptureStamp + QStringLiteral("_0.avi");
+    const QString& taken = form.Recording.Input().stamp;
+    EXPECT_TRUE(stamp.match(taken).hasMatch()) << taken.toStdString();
+    QString name = QStringLiteral("VST_") + taken + QStringLiteral("_0.avi");
     name.replace(u'/', u'-').replace(u':', u'-');
     EXPECT_EQ(PathOf(form), "C:\\" + name.toStdString());
     EXPECT_EQ(form.Label4->text(), QStringLiteral("C:\\") + name);
@@ -170,13 +178,13 @@ TEST_F(CaptureRun, FrameMaxThatIsNoWholeNumberStopsTheStartAfterTheReset) {
                                                             "' n'est pas une valeur entière "
                                                             "correcte"});
         EXPECT_EQ(run.capture.MessageIds(), std::vector<UINT>{WM_CAP_SET_OVERLAY});
-        EXPECT_EQ(form.CaptureFrames + form.DropCount + form.InsertCount, 0u);
-        EXPECT_EQ(form.SyncPeriod, 250);
+        EXPECT_EQ(Rec(form).CaptureFrames + Rec(form).DropCount + Rec(form).InsertCount, 0u);
+        EXPECT_EQ(Rec(form).SyncPeriod, 250);
         EXPECT_EQ(form.FrameLimit, 123);
-        EXPECT_TRUE(form.FileOpen);
-        EXPECT_EQ(form.FileIndex, 4);
+        EXPECT_TRUE(Rec(form).FileOpen);
+        EXPECT_EQ(Rec(form).FileIndex, 4);
         EXPECT_EQ(form.ListBox1->count(), 1);
-        EXPECT_EQ(form.CurrentFilePath[0], 'Z');
+        EXPECT_EQ(Rec(form).CurrentFilePath[0], 'Z');
         EXPECT_TRUE(LogPresent());
     }
 }
@@ -260,12 +268,12 @@ TEST_F(CaptureRun, DestinationHoldingAForbiddenCharacterIsRefused) {
 TEST_F(CaptureRun, CaptureButtonInsideARunningCaptureChangesNothing) {
     TForm1& form = run.Create();
     DuringSequence([&form] {
-        form.FileOpen = true;  // the first frame has opened the file
-        form.CaptureFrames = 5;
+        Rec(form).FileOpen = true;  // the first frame has opened the file
+        Rec(form).CaptureFrames = 5;
         form.Button8->click();
-        EXPECT_TRUE(form.FileOpen);
-        EXPECT_EQ(form.CaptureFrames, 5u);
-        EXPECT_EQ(form.FileIndex, 0);
+        EXPECT_TRUE(Rec(form).FileOpen);
+        EXPECT_EQ(Rec(form).CaptureFrames, 5u);
+        EXPECT_EQ(Rec(form).FileIndex, 0);
     });
     form.Button8->click();
     EXPECT_EQ(Sequences(), 1u);
@@ -319,9 +327,7 @@ TEST_F(CaptureRun, OnlyStopAndQuitterActDuringACapture) {
                   form.Button9->palette().color(QPalette::Active, QPalette::ButtonText));
         // A roll-over names its file from the destination the capture started with.
         form.ComboBox5->setEditText(QStringLiteral("D:\\typed since\\"));
-        form.FileIndex = 1;
-        form.BuildFilePath();
-        EXPECT_EQ(PathOf(form).substr(0, 7), "C:\\VST_");
+        EXPECT_EQ(form.Recording.FilePathOf(1).substr(0, 7), "C:\\VST_");
         EXPECT_TRUE(form.Button9->isEnabled());
         EXPECT_TRUE(form.Button11->isEnabled());
         // Disabling the driver list while it has the focus ends its edit: no driver change.

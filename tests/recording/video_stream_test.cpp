@@ -18,6 +18,7 @@
 namespace {
 
 using recording_test::Recording;
+using recording_test::WindowRecording;
 
 TEST(ScreenArithmetic, TextPlaceAndFontSizeGrowWithTheScreenTruncated) {
     struct Case {
@@ -39,14 +40,14 @@ TEST(VideoStream, FirstFrameOpensTheFirstFileAndWritesAtPositionZero) {
     Recording rec;
     rec.StartCapture();
     const std::string first = rec.Path();
-    EXPECT_EQ(rec.Frame(), 1);
-    EXPECT_TRUE(rec.form.FileOpen);
-    EXPECT_EQ(rec.form.FileVideoFrames, 1);
-    EXPECT_EQ(rec.form.CaptureFrames, 1u);
-    EXPECT_EQ(rec.form.FileBytes, sizeof(rec.frameBytes));
-    EXPECT_EQ(rec.form.DropCount + rec.form.InsertCount, 0u) << "StartCapture's drift is 0";
+    rec.Frame();
+    EXPECT_TRUE(rec.state.FileOpen);
+    EXPECT_EQ(rec.state.FileVideoFrames, 1);
+    EXPECT_EQ(rec.state.CaptureFrames, 1u);
+    EXPECT_EQ(rec.state.FileBytes, sizeof(rec.frameBytes));
+    EXPECT_EQ(rec.state.DropCount + rec.state.InsertCount, 0u) << "StartCapture's drift is 0";
     EXPECT_TRUE(QFile::exists(QString::fromStdString(first)));
-    EXPECT_TRUE(rec.run.boxes.texts.empty());
+    EXPECT_TRUE(rec.events.texts.empty());
 }
 
 // The check runs on the first frame of a file, where the count is 0.
@@ -65,14 +66,14 @@ TEST(VideoStream, DriftOfAWholeFrameEitherWayIsCorrectedAndLessIsNot) {
         Recording rec;
         rec.StartCapture();
         rec.Frame();  // opens the file; the check below is the one at frame 250
-        rec.form.FileVideoFrames = 250;
-        rec.form.Drift = c.drift;
+        rec.state.FileVideoFrames = 250;
+        rec.state.Drift = c.drift;
         rec.Frame();
-        EXPECT_EQ(rec.form.FileVideoFrames, 250 + c.frames);
-        EXPECT_EQ(rec.form.CaptureFrames, 1 + static_cast<std::uint32_t>(c.frames));
-        EXPECT_EQ(rec.form.DropCount, c.drops);
-        EXPECT_EQ(rec.form.InsertCount, c.inserts);
-        EXPECT_FALSE(rec.form.DropPending || rec.form.InsertPending) << "lives one frame only";
+        EXPECT_EQ(rec.state.FileVideoFrames, 250 + c.frames);
+        EXPECT_EQ(rec.state.CaptureFrames, 1 + static_cast<std::uint32_t>(c.frames));
+        EXPECT_EQ(rec.state.DropCount, c.drops);
+        EXPECT_EQ(rec.state.InsertCount, c.inserts);
+        EXPECT_FALSE(rec.state.DropPending || rec.state.InsertPending) << "lives one frame only";
     }
 }
 
@@ -80,68 +81,68 @@ TEST(VideoStream, DropsRepeatWhileTheDriftStaysAtAFrame) {
     Recording rec;
     rec.StartCapture();
     rec.Frame();
-    rec.form.FileVideoFrames = 250;
-    rec.form.Drift = 45;
+    rec.state.FileVideoFrames = 250;
+    rec.state.Drift = 45;
     rec.Frames(3);
-    EXPECT_EQ(rec.form.FileVideoFrames, 250);
-    EXPECT_EQ(rec.form.DropCount, 3u);
-    rec.form.Drift = 10;  // as the next audio buffer would leave it
+    EXPECT_EQ(rec.state.FileVideoFrames, 250);
+    EXPECT_EQ(rec.state.DropCount, 3u);
+    rec.state.Drift = 10;  // as the next audio buffer would leave it
     rec.Frame();
-    EXPECT_EQ(rec.form.FileVideoFrames, 251);
-    EXPECT_EQ(rec.form.DropCount, 3u);
+    EXPECT_EQ(rec.state.FileVideoFrames, 251);
+    EXPECT_EQ(rec.state.DropCount, 3u);
 }
 
 TEST(VideoStream, AnInsertionStepsOverTheMultipleAndTheNextCheckIsAtTheNextOne) {
     Recording rec;
     rec.StartCapture();
     rec.Frame();
-    rec.form.FileVideoFrames = 250;
-    rec.form.Drift = -40;
+    rec.state.FileVideoFrames = 250;
+    rec.state.Drift = -40;
     rec.Frame();
-    EXPECT_EQ(rec.form.FileVideoFrames, 252);
-    EXPECT_EQ(rec.form.InsertCount, 1u);
-    rec.form.FileVideoFrames = 499;
+    EXPECT_EQ(rec.state.FileVideoFrames, 252);
+    EXPECT_EQ(rec.state.InsertCount, 1u);
+    rec.state.FileVideoFrames = 499;
     rec.Frame();
-    EXPECT_EQ(rec.form.FileVideoFrames, 500);
-    EXPECT_EQ(rec.form.InsertCount, 1u);
+    EXPECT_EQ(rec.state.FileVideoFrames, 500);
+    EXPECT_EQ(rec.state.InsertCount, 1u);
     rec.Frame();
-    EXPECT_EQ(rec.form.FileVideoFrames, 502);
-    EXPECT_EQ(rec.form.InsertCount, 2u);
+    EXPECT_EQ(rec.state.FileVideoFrames, 502);
+    EXPECT_EQ(rec.state.InsertCount, 2u);
 }
 
 // Rolls the open file over the way the audio handler does, with the audio level with the video,
 // so that the first check of the next file has nothing to correct.
 void RollOver(Recording& rec) {
-    rec.form.FileBytes = recording_test::kFullFileBytes;
+    rec.state.FileBytes = recording_test::kFullFileBytes;
     rec.Audio(4);
-    ASSERT_FALSE(rec.form.FileOpen);
-    rec.form.Drift = 0;
+    ASSERT_FALSE(rec.state.FileOpen);
+    rec.state.Drift = 0;
 }
 
 TEST(VideoStream, FromFrame750TheCheckPeriodIs375ForTheRestOfTheCapture) {
     Recording rec;
     rec.StartCapture();
     rec.Frame();
-    rec.form.FileVideoFrames = 750;
+    rec.state.FileVideoFrames = 750;
     rec.Frame();
-    EXPECT_EQ(rec.form.SyncPeriod, 375);
+    EXPECT_EQ(rec.state.SyncPeriod, 375);
     RollOver(rec);
     rec.Frame();  // the second file
-    EXPECT_EQ(rec.form.SyncPeriod, 375);
-    rec.form.Drift = 40;
+    EXPECT_EQ(rec.state.SyncPeriod, 375);
+    rec.state.Drift = 40;
     const std::int32_t notChecked[] = {250, 500, 376};
     for (std::int32_t frames : notChecked) {
-        rec.form.FileVideoFrames = frames;
+        rec.state.FileVideoFrames = frames;
         rec.Frame();
-        EXPECT_EQ(rec.form.FileVideoFrames, frames + 1) << frames;
+        EXPECT_EQ(rec.state.FileVideoFrames, frames + 1) << frames;
     }
     const std::int32_t checked[] = {375, 750, 1125};
     for (std::int32_t frames : checked) {
-        rec.form.FileVideoFrames = frames;
+        rec.state.FileVideoFrames = frames;
         rec.Frame();
-        EXPECT_EQ(rec.form.FileVideoFrames, frames) << frames;
+        EXPECT_EQ(rec.state.FileVideoFrames, frames) << frames;
     }
-    EXPECT_EQ(rec.form.DropCount, 3u);
+    EXPECT_EQ(rec.state.DropCount, 3u);
 }
 
 // A full file is paid back at most one frame of its drift before it is closed.
@@ -158,13 +159,13 @@ TEST(VideoStream, TheFullFileGetsOneExtraFrameOnceItsDefectReachesAFrame) {
         rec.StartCapture();
         rec.Frames(2);
         RollOver(rec);
-        rec.form.TotalDefect = c.defect;
-        rec.form.DropPending = true;  // a stale flag is no reason to leave the extra frame out
+        rec.state.TotalDefect = c.defect;
+        rec.state.DropPending = true;  // a stale flag is no reason to leave the extra frame out
         rec.Frame();
-        EXPECT_EQ(rec.form.CaptureFrames, 3 + c.extra);
-        EXPECT_EQ(rec.form.TotalDefect, c.left);
-        EXPECT_EQ(rec.form.FileVideoFrames, 1) << "the new file starts from its first frame";
-        EXPECT_TRUE(rec.form.FileOpen);
+        EXPECT_EQ(rec.state.CaptureFrames, 3 + c.extra);
+        EXPECT_EQ(rec.state.TotalDefect, c.left);
+        EXPECT_EQ(rec.state.FileVideoFrames, 1) << "the new file starts from its first frame";
+        EXPECT_TRUE(rec.state.FileOpen);
     }
 }
 
@@ -176,13 +177,13 @@ TEST(VideoStream, ANewFileStartsInStepWhateverDriftTheFullFileLeft) {
         Recording rec;
         rec.StartCapture();
         rec.Frames(2);
-        rec.form.FileBytes = recording_test::kFullFileBytes;
-        rec.form.Drift = drift;
+        rec.state.FileBytes = recording_test::kFullFileBytes;
+        rec.state.Drift = drift;
         rec.Audio(4);
-        ASSERT_FALSE(rec.form.FileOpen);
+        ASSERT_FALSE(rec.state.FileOpen);
         rec.Frames(3);
-        EXPECT_EQ(rec.form.FileVideoFrames, 3) << "no frame dropped or doubled";
-        EXPECT_EQ(rec.form.Drift, 0);
+        EXPECT_EQ(rec.state.FileVideoFrames, 3) << "no frame dropped or doubled";
+        EXPECT_EQ(rec.state.Drift, 0);
     }
 }
 
@@ -204,12 +205,12 @@ TEST(VideoStream, FramesMissedWhileTheProgramWasHeldAreMadeUp) {
         SCOPED_TRACE(c.periodUs);
         SCOPED_TRACE(c.times.back());
         Recording rec;
+        rec.input.framePeriodUs = c.periodUs;
         rec.StartCapture();
-        rec.form.FramePeriodUs = c.periodUs;
         for (const DWORD t : c.times) rec.Frame(t);
-        EXPECT_EQ(rec.form.FileVideoFrames, c.frames);
-        EXPECT_EQ(rec.form.InsertCount, static_cast<std::uint32_t>(c.frames) - c.times.size());
-        EXPECT_EQ(rec.form.CaptureFrames, static_cast<std::uint32_t>(c.frames));
+        EXPECT_EQ(rec.state.FileVideoFrames, c.frames);
+        EXPECT_EQ(rec.state.InsertCount, static_cast<std::uint32_t>(c.frames) - c.times.size());
+        EXPECT_EQ(rec.state.CaptureFrames, static_cast<std::uint32_t>(c.frames));
     }
 }
 
@@ -226,17 +227,17 @@ TEST(VideoStream, ANewFileStartsWithItsSound) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.frameMs);
         Recording rec;
+        rec.input.soundBytesPerSecond = 176'400;
         rec.StartCapture();
-        rec.form.SoundBytesPerSecond = 176'400;
         rec.Frame(0);
         rec.Frame(40);
-        rec.form.FileBytes = recording_test::kFullFileBytes;
+        rec.state.FileBytes = recording_test::kFullFileBytes;
         rec.Audio(4);
-        rec.form.CaptureSoundBytes = std::uint64_t{c.soundMs} * 176'400 / 1000;
-        rec.form.LastFrameTimeMs.reset();  // only the sound places the new file
+        rec.state.CaptureSoundBytes = std::uint64_t{c.soundMs} * 176'400 / 1000;
+        rec.state.LastFrameTimeMs.reset();  // only the sound places the new file
         rec.Frame(c.frameMs);
-        EXPECT_EQ(rec.form.FileVideoFrames, c.frames);
-        EXPECT_EQ(rec.form.InsertCount, static_cast<std::uint32_t>(c.frames - 1));
+        EXPECT_EQ(rec.state.FileVideoFrames, c.frames);
+        EXPECT_EQ(rec.state.InsertCount, static_cast<std::uint32_t>(c.frames - 1));
     }
 }
 
@@ -249,13 +250,13 @@ TEST(VideoStream, AFrameThatMightNotFitStartsTheNextFile) {
         Recording rec;
         rec.StartCapture();
         rec.Frames(2);
-        rec.form.FileBytes = platform::kAviMaxFileBytes - 4 * 1024 * 1024 - spare;
+        rec.state.FileBytes = platform::kAviMaxFileBytes - 4 * 1024 * 1024 - spare;
         rec.Frame();
         const bool rolled = spare == 100;  // 2 frames of 64 bytes and 4 chunks' costs: 224 bytes
-        EXPECT_EQ(rec.form.FileIndex, rolled ? 1 : 0);
-        EXPECT_EQ(rec.form.FileVideoFrames, rolled ? 1 : 3);
+        EXPECT_EQ(rec.state.FileIndex, rolled ? 1 : 0);
+        EXPECT_EQ(rec.state.FileVideoFrames, rolled ? 1 : 3);
         EXPECT_EQ(rec.LogLines(), rolled ? recording_test::kLogBlockLines : 0);
-        EXPECT_FALSE(rec.form.WriteFailed.Met);
+        EXPECT_FALSE(rec.state.WriteFailed.Met);
     }
 }
 
@@ -265,16 +266,16 @@ TEST(VideoStream, OnlyMoreThanOneFrameCountsAsAFileToFinish) {
         Recording rec;
         rec.StartCapture();
         rec.Frames(static_cast<int>(written));
-        rec.form.FileOpen = false;
-        rec.form.TotalDefect = 50;
+        rec.state.FileOpen = false;
+        rec.state.TotalDefect = 50;
         rec.Frame();
-        EXPECT_EQ(rec.form.TotalDefect, written == 1 ? 50 : 10);
-        EXPECT_EQ(rec.form.CaptureFrames, written == 1 ? 2u : 4u);
+        EXPECT_EQ(rec.state.TotalDefect, written == 1 ? 50 : 10);
+        EXPECT_EQ(rec.state.CaptureFrames, written == 1 ? 2u : 4u);
     }
 }
 
 TEST(VideoStream, TimeModeBlinksTheTileEvery50FramesAndRecords) {
-    Recording rec(QStringLiteral("Time"));
+    WindowRecording rec(QStringLiteral("Time"));
     const auto tile = [&rec] { return rec.form.Panel7->palette().color(QPalette::Window); };
     ASSERT_EQ(tile(), QColor(Qt::red));
     rec.StartCapture();
@@ -282,10 +283,10 @@ TEST(VideoStream, TimeModeBlinksTheTileEvery50FramesAndRecords) {
     EXPECT_EQ(tile(), QColor(Qt::green));
     rec.Frame();
     EXPECT_EQ(tile(), QColor(Qt::green));
-    rec.form.FileVideoFrames = 50;
+    rec.state.FileVideoFrames = 50;
     rec.Frame();
     EXPECT_EQ(tile(), QColor(Qt::red));
-    EXPECT_EQ(rec.form.CaptureFrames, 3u);
+    EXPECT_EQ(rec.state.CaptureFrames, 3u);
 }
 
 // ---- what is shown ----
@@ -309,43 +310,45 @@ QImage Shown(const TForm1& form) {
 }
 
 TEST(StatusLine, ShowsTheCountersAsThePreviousFrameLeftThem) {
-    Recording rec;
+    WindowRecording rec;
     rec.StartCapture();
     rec.Frame();
-    rec.form.CaptureFrames = 18125;
-    rec.form.FileVideoFrames = 18125;
-    rec.form.DropCount = 3;
-    rec.form.InsertCount = 1;
-    rec.form.Drift = 12;
+    rec.state.CaptureFrames = 18125;
+    rec.state.FileVideoFrames = 18125;
+    rec.state.DropCount = 3;
+    rec.state.InsertCount = 1;
+    rec.state.Drift = 12;
     rec.Frame(725'000);
     const QRegularExpression line(QStringLiteral(
         R"(^\d\d:\d\d:\d\d - 00:12:05 - 0018125/18125/00 - 000/003/001 - \(012\)$)"));
     EXPECT_TRUE(line.match(rec.form.OverlayText).hasMatch()) << rec.form.OverlayText.toStdString();
-    EXPECT_EQ(rec.form.CaptureFrames, 18126u);
+    EXPECT_EQ(rec.state.CaptureFrames, 18126u);
 }
 
 // Signed values below zero carry a minus ahead of their zeros; unsigned ones are never negative.
 TEST(StatusLine, SignsAndWidthsOfEachPiece) {
     struct Case {
-        std::function<void(TForm1&)> set;
+        std::function<void(RecordingState&)> set;
         const char* shown;
     };
     const Case cases[] = {
-        {[](TForm1& f) { f.TotalDefect = -12; }, "0000001/00001/00 - -012/000/000 - (000)"},
-        {[](TForm1& f) { f.Drift = -5; }, "0000001/00001/00 - 000/000/000 - (-005)"},
-        {[](TForm1& f) { f.FileVideoFrames = -3; }, "0000001/-00003/00 - 000/000/000 - (000)"},
-        {[](TForm1& f) { f.FileIndex = 65535; }, "0000001/00001/65535 - 000/000/000 - (000)"},
-        {[](TForm1& f) { f.CaptureFrames = 4294967295u; },
+        {[](RecordingState& f) { f.TotalDefect = -12; }, "0000001/00001/00 - -012/000/000 - (000)"},
+        {[](RecordingState& f) { f.Drift = -5; }, "0000001/00001/00 - 000/000/000 - (-005)"},
+        {[](RecordingState& f) { f.FileVideoFrames = -3; },
+         "0000001/-00003/00 - 000/000/000 - (000)"},
+        {[](RecordingState& f) { f.FileIndex = 65535; },
+         "0000001/00001/65535 - 000/000/000 - (000)"},
+        {[](RecordingState& f) { f.CaptureFrames = 4294967295u; },
          "4294967295/00001/00 - 000/000/000 - (000)"},
-        {[](TForm1& f) { f.DropCount = 3000000000u; },
+        {[](RecordingState& f) { f.DropCount = 3000000000u; },
          "0000001/00001/00 - 000/3000000000/000 - (000)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.shown);
-        Recording rec;
+        WindowRecording rec;
         rec.StartCapture();
         rec.Frame();
-        c.set(rec.form);
+        c.set(rec.state);
         rec.Frame(0);
         EXPECT_TRUE(rec.form.OverlayText.endsWith(QString::fromLatin1(c.shown)))
             << rec.form.OverlayText.toStdString();
@@ -355,7 +358,7 @@ TEST(StatusLine, SignsAndWidthsOfEachPiece) {
 // The line is drawn at the picture's size, and the marked picture stretched to Image1's size
 // with it, pixel by pixel (nearest neighbour): nothing is blurred into the grey.
 TEST(StatusLine, DrawnGreenOnACopyCentredOnTheBottomEdgeThenStretched) {
-    Recording rec(Recording::RgbCard{}, QStringLiteral("Capture"));
+    WindowRecording rec(WindowRecording::RgbCard{}, QStringLiteral("Capture"));
     rec.StartCapture();
     rec.Frame(725'000);
     const QImage& marked = rec.form.Image1Picture;
@@ -382,20 +385,20 @@ TEST(StatusLine, DrawnGreenOnACopyCentredOnTheBottomEdgeThenStretched) {
 }
 
 TEST(StatusLine, AFrameThatCannotBeDrawnShowsThePreviousPicture) {
-    Recording rec(Recording::RgbCard{}, QString());
+    WindowRecording rec(WindowRecording::RgbCard{}, QString());
     rec.StartCapture();
     rec.Frame();
     rec.rgbFrame.assign(rec.rgbFrame.size(), 0x20);
     rec.rgbFrame.resize(100);  // shorter than its format says: not read past its end
     rec.Frame();
     EXPECT_EQ(Shown(rec.form).pixel(0, 0), qRgb(0x80, 0x80, 0x80));
-    EXPECT_EQ(rec.form.CaptureFrames, 1u) << "the service refuses it: the file does not hold it";
+    EXPECT_EQ(rec.state.CaptureFrames, 1u) << "the service refuses it: the file does not hold it";
 }
 
 class TVMode : public ::testing::Test {
   protected:
     void TearDown() override { QGuiApplication::clipboard()->clear(); }
-    Recording rec{Recording::RgbCard{}, QStringLiteral("TV")};
+    WindowRecording rec{WindowRecording::RgbCard{}, QStringLiteral("TV")};
 };
 
 TEST_F(TVMode, RecordsNothingAndParksTheCursorOnEveryFrame) {
@@ -408,9 +411,9 @@ TEST_F(TVMode, RecordsNothingAndParksTheCursorOnEveryFrame) {
         EXPECT_EQ(cursor.x, 1023) << "pushed beyond the bottom-right corner";
         EXPECT_EQ(cursor.y, 767);
     }
-    EXPECT_FALSE(rec.form.FileOpen);
-    EXPECT_EQ(rec.form.CaptureFrames, 0u);
-    EXPECT_EQ(rec.form.FileVideoFrames, 0);
+    EXPECT_FALSE(rec.state.FileOpen);
+    EXPECT_EQ(rec.state.CaptureFrames, 0u);
+    EXPECT_EQ(rec.state.FileVideoFrames, 0);
     // The compressor probe at start-up leaves "Null.avi"; no recording may be there.
     EXPECT_TRUE(QDir::current().entryList({QStringLiteral("VST_*.avi")}).isEmpty());
 }
@@ -469,11 +472,12 @@ TEST(OnTheTestCard, DroppedFramesKeepAFastCardInStepWithItsSound) {
     form.ApplyCaptureParameters();
 
     form.StartCapture();
-    EXPECT_EQ(form.AudioTimeMs, 30'000);
-    EXPECT_LT(std::abs(form.Drift), 600);
-    EXPECT_GT(form.DropCount, 20u);
-    EXPECT_EQ(form.InsertCount, 0u);
-    EXPECT_EQ(form.CaptureFrames, static_cast<std::uint32_t>(form.FileVideoFrames));
+    const RecordingState& state = form.Recording.State();
+    EXPECT_EQ(state.AudioTimeMs, 30'000);
+    EXPECT_LT(std::abs(state.Drift), 600);
+    EXPECT_GT(state.DropCount, 20u);
+    EXPECT_EQ(state.InsertCount, 0u);
+    EXPECT_EQ(state.CaptureFrames, static_cast<std::uint32_t>(state.FileVideoFrames));
     EXPECT_EQ(form.ListBox1->count(), recording_test::kLogBlockLines);
     EXPECT_TRUE(QFile::exists(QStringLiteral("CapLog.txt")));
     EXPECT_TRUE(boxes.texts.empty());

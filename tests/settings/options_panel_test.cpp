@@ -55,7 +55,7 @@ class OptionsPanel : public ::testing::Test {
     }
 
     QTemporaryDir destination;
-    recording_test::Recording rec;
+    recording_test::WindowRecording rec;
     TForm1& form = rec.form;
 };
 
