@@ -1,5 +1,6 @@
 // Starting and stopping a capture from the window, and what the recording tells the window.
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -118,7 +119,12 @@ bool TForm1::ProbeCompressor(char c1, char c2, char c3, char c4) {
     return LastResult == AVIERR_OK;
 }
 
+// The label shows the name as the recording builds it; its tooltip, the folder the file goes to
+// as the system knows it, which a drive letter or a relative name does not tell.
 void TForm1::FileNamed(const QString& path) {
+    const std::string host = platform::HostPath(path.toStdString());
+    Label4->setToolTip(host.empty() ? QString()
+                                    : QFileInfo(QString::fromStdString(host)).absolutePath());
     Label4->setText(path);
     Label4->adjustSize();  // the label sizes itself to the name, as the layout's labels do
     Label4->repaint();

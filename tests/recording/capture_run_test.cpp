@@ -142,6 +142,7 @@ TEST_F(CaptureRun, ResetsTheRunNamesTheFirstFileAndStartsTheSequenceLast) {
     name.replace(u'/', u'-').replace(u':', u'-');
     EXPECT_EQ(PathOf(form), "C:\\" + name.toStdString());
     EXPECT_EQ(form.Label4->text(), QStringLiteral("C:\\") + name);
+    EXPECT_EQ(form.Label4->toolTip(), run.folder.path()) << "the folder drive C: stands for";
 }
 
 TEST_F(CaptureRun, FrameMaxKeepsTheLowSixteenBits) {
