@@ -53,6 +53,11 @@ namespace platform {
 // separators count as one. An unmapped drive letter gives an empty text.
 std::string HostPath(const std::string& windowsPath);
 
+// A folder typed as the system names it ("/a/b", or "~/a" in the user's home) spelled as a
+// Windows-style folder through the drive map, with its closing '\'; empty when no drive holds it
+// or one of its names has no Windows spelling (a '\' in it).
+std::string WindowsFolder(const std::string& hostFolder);
+
 // Writes all of `bytes` to an open descriptor, going on after interruptions; 0 or the errno.
 int WriteAll(int fd, std::string_view bytes);
 

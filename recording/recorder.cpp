@@ -20,15 +20,31 @@ constexpr char kForbiddenCharacter[] =
     "Le disque de destination des fichiers de capture contient un caractère qu'un nom de fichier "
     "ne peut pas contenir : choisissez un autre disque de destination dans les Options ...";
 
-// Slashes of the date and colons of the time become hyphens; a drive letter's colon (the second
-// character) stays.
-QString FileName(const QString& destination, const QString& stamp, std::uint16_t index) {
-    QString name = destination + QStringLiteral("VST_") + stamp + u'_' + QString::number(index) +
-                   QStringLiteral(".avi");
-    for (qsizetype i = 0; i < name.size(); ++i) {
+constexpr char kNoDriveHolds[] =
+    "Aucun disque ne contient le dossier de destination des fichiers de capture : choisissez un "
+    "autre disque de destination dans les Options ...";
+
+// Slashes of the date and colons of the time become hyphens, so that they never split the name;
+// a drive letter's colon (the second character) stays.
+void Hyphenate(QString& name, qsizetype from) {
+    for (qsizetype i = from; i < name.size(); ++i) {
         if (name[i] == u'/' || (name[i] == u':' && i >= 2)) name[i] = u'-';
     }
+}
+
+// A destination typed as a drive letter and a folder is hyphenated with the name, as it always
+// was; one typed as the system names a folder ("/…" or "~/…") has already been spelled through
+// the drives at the start, and its own colons, legal in a Linux name, stay.
+QString FileName(const QString& destination, const QString& stamp, std::uint16_t index,
+                 bool systemFolder) {
+    QString name = destination + QStringLiteral("VST_") + stamp + u'_' + QString::number(index) +
+                   QStringLiteral(".avi");
+    Hyphenate(name, systemFolder ? destination.size() : 0);
     return name;
+}
+
+bool IsSystemFolder(const QString& destination) {
+    return destination.startsWith(u'/') || destination.startsWith(QStringLiteral("~/"));
 }
 
 // A zero would cut the name short wherever it stands (the file system sees only what comes
@@ -50,6 +66,10 @@ void Recorder::ResetCounters() {
 
 bool Recorder::Start(RecordingInput input, bool writesFiles) {
     input_ = std::move(input);
+    systemFolder_ = IsSystemFolder(input_.destination);
+    if (systemFolder_)
+        input_.destination =
+            QString::fromStdString(platform::WindowsFolder(input_.destination.toStdString()));
     ResetCounters();
     state_.ResetFileNames();
     log_.clear();
@@ -74,7 +94,11 @@ void Recorder::Finish(DWORD silenceMs) {
 // program builds it: a name cut short or holding a forbidden character would record under a name
 // nobody chose, over whatever file has it, so the start is refused instead.
 bool Recorder::FileNamesFit() const {
-    const QString last = FileName(input_.destination, input_.stamp, kLastFileIndex);
+    if (systemFolder_ && input_.destination.isEmpty()) {
+        events_.Tell(kNoDriveHolds, false);
+        return false;
+    }
+    const QString last = FileName(input_.destination, input_.stamp, kLastFileIndex, systemFolder_);
     if (std::any_of(last.cbegin(), last.cend(), Forbidden)) {
         events_.Tell(kForbiddenCharacter, false);
         return false;
@@ -87,7 +111,8 @@ bool Recorder::FileNamesFit() const {
 // A name too long for CurrentFilePath leaves it empty rather than cut: opening the empty name
 // fails and says so. Start refuses such captures, so only one that writes no file meets this.
 void Recorder::BuildFilePath() {
-    const QString name = FileName(input_.destination, input_.stamp, state_.FileIndex);
+    const QString name =
+        FileName(input_.destination, input_.stamp, state_.FileIndex, systemFolder_);
     const QByteArray bytes = name.toUtf8();
     const qsizetype length = bytes.size() <= kPathCapacity ? bytes.size() : 0;
     std::copy_n(bytes.constData(), length, state_.CurrentFilePath.begin());
@@ -96,7 +121,7 @@ void Recorder::BuildFilePath() {
 }
 
 std::string Recorder::FilePathOf(std::uint16_t index) const {
-    return FileName(input_.destination, input_.stamp, index).toStdString();
+    return FileName(input_.destination, input_.stamp, index, systemFolder_).toStdString();
 }
 
 // A file replaced by a roll-over has its log block already, and the file named after it was

@@ -17,7 +17,9 @@
 // What a capture starts with, taken once as it starts: whatever the window shows meanwhile,
 // every file of the capture is named and formatted from this.
 struct RecordingInput {
-    QString destination;             // the folder every file goes to, as the user chose it
+    // The folder every file goes to, as the user chose it: a drive letter and a folder ("D:\\"),
+    // or a folder as the system names it ("/home/…/Vidéos/", "~/Vidéos/").
+    QString destination;
     QString stamp;                   // the capture's date and time in its files' names
     bool storedAsDelivered = false;  // Motion-JPEG frames kept as the card delivers them
     std::vector<BYTE> format;        // the capture format the video stream is set to
@@ -148,6 +150,7 @@ class Recorder {
 
     RecorderEvents& events_;
     RecordingInput input_;
+    bool systemFolder_ = false;  // the destination was typed as the system names a folder
     RecordingState state_;
     AviOutputFile output_;
     IAVIStream* videoTarget_ = nullptr;

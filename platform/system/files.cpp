@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -190,6 +191,19 @@ std::string WindowsPath(const std::string& hostPath) {
     for (const std::string& name : placement->below)
         if (name.find('\\') != std::string::npos) return {};
     return Join(std::string(1, placement->letter) + ":\\", placement->below, '\\');
+}
+
+std::string WindowsFolder(const std::string& hostFolder) {
+    std::string folder = hostFolder;
+    if (folder.starts_with("~/")) {
+        const char* home = std::getenv("HOME");
+        if (home == nullptr || *home != '/') return {};
+        folder = std::string(home) + folder.substr(1);
+    }
+    if (!folder.starts_with('/')) return {};
+    std::string windows = WindowsPath(folder);
+    if (!windows.empty() && !windows.ends_with('\\')) windows += '\\';
+    return windows;
 }
 
 namespace {
