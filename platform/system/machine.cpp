@@ -24,6 +24,7 @@
 
 #include "platform/capture/capture_drivers.h"
 #include "platform/files.h"
+#include "platform/system/user_dirs.h"
 
 namespace platform {
 namespace {
@@ -707,6 +708,9 @@ MachineDescription DefaultMachineDescription() {
     InstallFoundDrivers(machine.drivers);
     const std::string home = HomeFolder();
     if (!home.empty()) machine.drives['C'] = DriveDescription{DRIVE_FIXED, FolderText(home)};
+    // The user's videos folder is a drive of its own, so that picking it needs no typing.
+    if (const std::string videos = UserVideosFolder(home); !videos.empty())
+        machine.drives['V'] = DriveDescription{DRIVE_FIXED, FolderText(videos)};
     machine.drives['Z'] = DriveDescription{DRIVE_FIXED, "/"};
     return machine;
 }

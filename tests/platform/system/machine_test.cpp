@@ -42,6 +42,7 @@ MachineDescription Parse(const std::string& text) {
 TEST(MachineDefaults, TestCardAtZeroMjpgAndDrivesHomeAndRoot) {
     const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
     setenv("HOME", "/tmp/somebody/", 1);
+    unsetenv("XDG_CONFIG_HOME");
     const MachineDescription machine = DefaultMachineDescription();
     setenv("HOME", home.c_str(), 1);
 
@@ -59,6 +60,39 @@ TEST(MachineDefaults, TestCardAtZeroMjpgAndDrivesHomeAndRoot) {
     EXPECT_FALSE(machine.user.virtualClock);
     EXPECT_FALSE(machine.user.messagesToStderr);
     EXPECT_FALSE(machine.audio) << "each device records its own sound input";
+}
+
+// The desktop's videos folder (user-dirs.dirs) is drive V:, when it names one that is there.
+TEST(MachineDefaults, TheUsersVideosFolderIsDriveV) {
+    const std::filesystem::path home =
+        std::filesystem::temp_directory_path() / ("vistrel_home_" + std::to_string(getpid()));
+    std::filesystem::create_directories(home / ".config");
+    std::filesystem::create_directories(home / "Vidéos");
+    std::filesystem::create_directories(home / "elsewhere");
+    const std::string previousHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    setenv("HOME", home.c_str(), 1);
+    unsetenv("XDG_CONFIG_HOME");
+    const struct {
+        const char* lines;
+        std::string drive;  // V:'s folder, empty for none
+    } cases[] = {
+        {"# written by xdg-user-dirs-update\nXDG_VIDEOS_DIR=\"$HOME/Vidéos\"\n",
+         (home / "Vidéos").string()},
+        {"XDG_VIDEOS_DIR=\"$HOME/elsewhere/\"\n", (home / "elsewhere").string()},
+        {"XDG_VIDEOS_DIR=\"$HOME/\"\n", ""},        // the desktop wants no such folder
+        {"XDG_VIDEOS_DIR=\"$HOME/absent\"\n", ""},  // not there
+        {"XDG_MUSIC_DIR=\"$HOME/Vidéos\"\n", ""},   // another folder's line
+        {"XDG_VIDEOS_DIR=$HOME/Vidéos\n", ""},      // not the file's form
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lines);
+        std::ofstream(home / ".config" / "user-dirs.dirs") << c.lines;
+        const MachineDescription machine = DefaultMachineDescription();
+        const auto v = machine.drives.find('V');
+        EXPECT_EQ(v == machine.drives.end() ? "" : v->second.folder, c.drive);
+    }
+    setenv("HOME", previousHome.c_str(), 1);
+    std::filesystem::remove_all(home);
 }
 
 TEST(MachineParse, EveryKeyOfAFullDescription) {
