@@ -29,8 +29,8 @@ constexpr char kUsage[] =
     "  CapLog.txt, Null.avi        journal de capture et essai du compresseur, dans le dossier\n"
     "                              courant\n"
     "  Vistrel.ini                 réglages, à côté du programme ; si ce dossier est protégé\n"
-    "                              en écriture : $XDG_DATA_HOME/vistrel/ "
-    "(~/.local/share/vistrel/)\n";
+    "                              en écriture : $XDG_CONFIG_HOME/vistrel/ "
+    "(~/.config/vistrel/)\n";
 
 // Without a display Qt's X platform aborts with a core dump and several lines of its own: one line
 // that says what to do instead serves a user, or a script, far better.

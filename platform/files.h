@@ -79,7 +79,8 @@ WholeFile ReadWholeFile(const std::string& hostPath);
 // made read-only is left as it is (EACCES). 0, or the errno of the step that failed.
 //
 // The program's folder is protected when the user may not write it (a program installed in
-// /usr/bin): a file written there goes to the user's store instead, and is read from there first.
+// /usr/bin): a file written there goes to the user's store instead (UserConfigFolder for its
+// settings, UserStoreFolder for the rest), and is read from there first.
 // A program folder the user may write, as in a portable build, gets its files itself.
 int ReplaceWholeFile(const std::string& hostPath, std::string_view bytes);
 
@@ -98,6 +99,10 @@ int OverwriteWholeFile(const std::string& hostPath, std::string_view bytes);
 // The user's store for files of a protected program folder: $XDG_DATA_HOME/NAME, NAME being the
 // executable's name (XDG_DATA_HOME unset, empty or relative: ~/.local/share).
 std::string UserStoreFolder();
+// The same store for the folder's settings (its .ini files): $XDG_CONFIG_HOME/NAME (~/.config).
+// A settings file found in the data store, where they were once kept, is moved here when first
+// read or written.
+std::string UserConfigFolder();
 
 // The Windows-style path for a host path, through the drive map; empty when no drive holds it.
 std::string WindowsPath(const std::string& hostPath);

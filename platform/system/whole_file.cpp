@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -179,6 +180,12 @@ fs::path Executable() {
     return error ? fs::path() : executable;
 }
 
+bool IsSettings(const fs::path& name) {
+    std::string extension = name.extension().string();
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".ini";
+}
+
 // Where a file of a protected program folder lives for this user; empty for any other file.
 // Only the folder's own files are redirected, not those of folders below it.
 std::string StoredPath(const std::string& hostPath) {
@@ -189,16 +196,30 @@ std::string StoredPath(const std::string& hostPath) {
     if (error || path.parent_path() != executable.parent_path()) return {};
     const std::string folder = executable.parent_path().string();
     if (::faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) == 0) return {};
-    return (fs::path(UserStoreFolder()) / path.filename()).string();
+    const std::string store = IsSettings(path.filename()) ? UserConfigFolder() : UserStoreFolder();
+    return (fs::path(store) / path.filename()).string();
 }
 
 // The store is the user's alone, as the rest of their data folder is.
-int MakeStoreFolder() {
-    const std::string store = UserStoreFolder();
+int MakeStoreFolder(const std::string& stored) {
+    const fs::path store = fs::path(stored).parent_path();
     std::error_code error;
-    fs::create_directories(fs::path(store).parent_path(), error);
+    fs::create_directories(store.parent_path(), error);
     if (::mkdir(store.c_str(), 0700) != 0 && errno != EEXIST) return errno;
     return 0;
+}
+
+// Settings were once kept in the data store: a copy still there is moved to the configuration
+// store the first time the file is needed, never over one already there. A copy that cannot be
+// moved is read where it is.
+std::string MovedFromDataStore(const std::string& stored) {
+    const fs::path name = fs::path(stored).filename();
+    if (!IsSettings(name)) return stored;
+    const fs::path old = fs::path(UserStoreFolder()) / name;
+    struct stat status {};
+    if (::lstat(stored.c_str(), &status) == 0 || ::lstat(old.c_str(), &status) != 0) return stored;
+    if (MakeStoreFolder(stored) == 0 && ::rename(old.c_str(), stored.c_str()) == 0) return stored;
+    return old.string();
 }
 
 std::string HomeFolder() {
@@ -213,7 +234,7 @@ std::string HomeFolder() {
 WholeFile ReadWholeFile(const std::string& hostPath) {
     const std::string stored = StoredPath(hostPath);
     if (!stored.empty()) {
-        WholeFile file = ReadFileAt(stored);
+        WholeFile file = ReadFileAt(MovedFromDataStore(stored));
         if (file.exists) return file;
     }
     return ReadFileAt(hostPath);
@@ -222,7 +243,8 @@ WholeFile ReadWholeFile(const std::string& hostPath) {
 int ReplaceWholeFile(const std::string& hostPath, std::string_view bytes) {
     const std::string stored = StoredPath(hostPath);
     if (stored.empty()) return ReplaceFileAt(hostPath, bytes);
-    if (const int error = MakeStoreFolder()) return error;
+    MovedFromDataStore(stored);  // its permissions go with it
+    if (const int error = MakeStoreFolder(stored)) return error;
     return ReplaceFileAt(stored, bytes);
 }
 
@@ -248,12 +270,23 @@ int OverwriteWholeFile(const std::string& hostPath, std::string_view bytes) {
     return error != 0 ? error : closeError;
 }
 
+namespace {
+
+// $VARIABLE when it is an absolute path, else the fallback under the home folder.
+fs::path XdgBase(const char* variable, const char* fallback) {
+    const char* value = std::getenv(variable);
+    return value != nullptr && value[0] == '/' ? fs::path(value)
+                                               : fs::path(HomeFolder()) / fallback;
+}
+
+}  // namespace
+
 std::string UserStoreFolder() {
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    const fs::path base = dataHome != nullptr && dataHome[0] == '/'
-                              ? fs::path(dataHome)
-                              : fs::path(HomeFolder()) / ".local" / "share";
-    return (base / Executable().filename()).string();
+    return (XdgBase("XDG_DATA_HOME", ".local/share") / Executable().filename()).string();
+}
+
+std::string UserConfigFolder() {
+    return (XdgBase("XDG_CONFIG_HOME", ".config") / Executable().filename()).string();
 }
 
 }  // namespace platform

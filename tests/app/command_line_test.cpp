@@ -89,7 +89,7 @@ TEST(CommandLine, HelpAndVersionPrintAndEndOnlyAsTheFirstArgument) {
     EXPECT_EQ(RunWith({"vistrel", "--help"}), 0);
     const std::string help = testing::internal::GetCapturedStdout();
     for (const char* word : {"Capture", "TV", "Time", "PLATFORM_MACHINE", "Vistrel.ini",
-                             "CapLog.txt", ".local/share/vistrel"}) {
+                             "CapLog.txt", ".config/vistrel"}) {
         EXPECT_NE(help.find(word), std::string::npos) << word;
     }
     testing::internal::CaptureStdout();

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "platform/files.h"
 #include "tests/support/ended_process.h"
@@ -35,27 +36,50 @@ std::string Bytes(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Each test gets a store of its own under a fresh XDG_DATA_HOME.
+// An environment variable set for a test's life, then put back as it was.
+class ScopedVariable {
+  public:
+    ScopedVariable(const char* name, const char* value) : name_(name) {
+        const char* before = std::getenv(name);
+        if (before != nullptr) before_ = before;
+        if (value != nullptr) {
+            setenv(name, value, 1);
+        } else {
+            unsetenv(name);
+        }
+    }
+    ~ScopedVariable() {
+        if (before_) {
+            setenv(name_, before_->c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+  private:
+    const char* name_;
+    std::optional<std::string> before_;
+};
+
+// Each test gets stores of its own under a fresh XDG_DATA_HOME and XDG_CONFIG_HOME; its probe is
+// a settings file, kept in the configuration store.
 class ProgramFolderFiles : public testing::Test {
   protected:
     void SetUp() override {
         char pattern[] = "/tmp/files_redirect_test.XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         data_ = pattern;
-        const char* before = std::getenv("XDG_DATA_HOME");
-        if (before != nullptr) dataBefore_ = before;
-        hadData_ = before != nullptr;
-        setenv("XDG_DATA_HOME", data_.c_str(), 1);
-        store_ = data_ / ProgramName() / kName;
+        dataHome_.emplace("XDG_DATA_HOME", data_.c_str());
+        configHome_.emplace("XDG_CONFIG_HOME", (data_ / "config").c_str());
+        store_ = data_ / "config" / ProgramName() / kName;
         beside_ = ProgramFolder() / kName;
     }
 
     void TearDown() override {
-        if (hadData_) {
-            setenv("XDG_DATA_HOME", dataBefore_.c_str(), 1);
-        } else {
-            unsetenv("XDG_DATA_HOME");
-        }
+        dataHome_.reset();
+        configHome_.reset();
         fs::remove_all(data_);
     }
 
@@ -63,36 +87,33 @@ class ProgramFolderFiles : public testing::Test {
     fs::path data_;
     fs::path store_;
     fs::path beside_;
-    std::string dataBefore_;
-    bool hadData_ = false;
+    std::optional<ScopedVariable> dataHome_;
+    std::optional<ScopedVariable> configHome_;
 };
 
-TEST(UserStore, FollowsXdgDataHomeElseTheHomeFolder) {
+TEST(UserStore, FollowsTheXdgVariablesElseTheHomeFolder) {
     const std::string name = ProgramName();
     const char* home = std::getenv("HOME");
     ASSERT_NE(home, nullptr);
-    const std::string fallback = std::string(home) + "/.local/share/" + name;
     const struct {
-        const char* dataHome;
-        std::string store;
-    } cases[] = {{"/srv/data", "/srv/data/" + name},
-                 {nullptr, fallback},
-                 {"", fallback},
-                 {"relative/data", fallback}};
-    const char* before = std::getenv("XDG_DATA_HOME");
-    const std::string saved = before != nullptr ? before : "";
-    for (const auto& c : cases) {
-        if (c.dataHome != nullptr) {
-            setenv("XDG_DATA_HOME", c.dataHome, 1);
-        } else {
-            unsetenv("XDG_DATA_HOME");
+        const char* variable;
+        std::string (*folder)();
+        std::string fallback;
+    } stores[] = {{"XDG_DATA_HOME", &UserStoreFolder, std::string(home) + "/.local/share/" + name},
+                  {"XDG_CONFIG_HOME", &UserConfigFolder, std::string(home) + "/.config/" + name}};
+    for (const auto& store : stores) {
+        const struct {
+            const char* value;
+            std::string folder;
+        } cases[] = {{"/srv/data", "/srv/data/" + name},
+                     {nullptr, store.fallback},
+                     {"", store.fallback},
+                     {"relative/data", store.fallback}};
+        for (const auto& c : cases) {
+            const ScopedVariable set(store.variable, c.value);
+            EXPECT_EQ(store.folder(), c.folder)
+                << store.variable << "=" << (c.value ? c.value : "");
         }
-        EXPECT_EQ(UserStoreFolder(), c.store) << (c.dataHome ? c.dataHome : "(unset)");
-    }
-    if (before != nullptr) {
-        setenv("XDG_DATA_HOME", saved.c_str(), 1);
-    } else {
-        unsetenv("XDG_DATA_HOME");
     }
 }
 
@@ -148,6 +169,21 @@ TEST_F(ProgramFolderFiles, OtherReadOnlyFoldersAreNotRedirected) {
     EXPECT_EQ(ReplaceWholeFile((folder / kName).string(), "x"), EACCES);
     EXPECT_FALSE(fs::exists(store_));
     fs::permissions(folder, fs::perms::owner_all);
+}
+
+// Settings kept in the data store by an earlier version are moved to the configuration store
+// once, and a copy already there is never replaced by the old one.
+TEST_F(ProgramFolderFiles, ReadOnlyFolderMovesOldSettingsToTheConfigurationStore) {
+    if (ProgramFolderWritable()) GTEST_SKIP() << "the program folder is writable here";
+    const fs::path old = data_ / ProgramName() / kName;
+    fs::create_directories(old.parent_path());
+    std::ofstream(old, std::ios::binary) << "old";
+    EXPECT_EQ(ReadWholeFile(beside_.string()).bytes, "old");
+    EXPECT_FALSE(fs::exists(old));
+    EXPECT_EQ(Bytes(store_), "old");
+    std::ofstream(old, std::ios::binary) << "older";
+    EXPECT_EQ(ReadWholeFile(beside_.string()).bytes, "old");
+    EXPECT_EQ(Bytes(old), "older") << "left where it is";
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The program installed where its user may not write: a copy in a read-only folder, run as the
-# unprivileged user "nobody" with a home of its own. Its writes to the program folder go to
-# $XDG_DATA_HOME/NAME/ and its reads look there first, then beside the program.
+# unprivileged user "nobody" with a home of its own. Its settings written to the program folder go
+# to $XDG_CONFIG_HOME/NAME/ (a copy left in $XDG_DATA_HOME/NAME/, where they were once kept, is
+# moved there), and its reads look there first, then beside the program.
 #   files_redirect_test.sh BUILD
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -22,7 +23,7 @@ fail() {
 
 program=$work/program
 home=$work/home
-mkdir -p "$program" "$home/data" "$home/runtime"
+mkdir -p "$program" "$home/data" "$home/config" "$home/runtime"
 cp "$build/app/vistrel" "$build/tests/platform_files_redirect_test" "$program/"
 cat >"$home/machine.ini" <<INI
 [drivers]
@@ -41,7 +42,7 @@ chmod 555 "$program"
 
 as_user() {
   (cd "$home" && setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups \
-    env -i PATH="$PATH" HOME="$home" XDG_DATA_HOME="$home/data" XDG_RUNTIME_DIR="$home/runtime" \
+    env -i PATH="$PATH" HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" XDG_RUNTIME_DIR="$home/runtime" \
     QT_QPA_PLATFORM=offscreen PLATFORM_MACHINE="$home/machine.ini" "$@")
 }
 
@@ -61,7 +62,7 @@ recorded_in() {
 install -d -o nobody "$home/shipped" "$home/own"
 recorded_in "" || fail "the first run, with no settings, did not record in the working folder"
 # Its close saved the window's place (0, 0 after a Capture run) in the user's store.
-store=$home/data/vistrel/Vistrel.ini
+store=$home/config/vistrel/Vistrel.ini
 [ "$(head -c 10 "$store" 2>/dev/null | od -An -c | tr -d ' ')" = '\r\n\r\n0\r\n0\r\n' ] ||
   fail "the close did not save the window's place in the user's store"
 rm -f "$store"
@@ -71,9 +72,14 @@ settings 'C:\shipped\' >"$program/Vistrel.ini"
 chmod 555 "$program"
 recorded_in shipped/ || fail "the settings shipped beside the program were not read"
 
+# The shipped run's close saved its settings in the store: an earlier version's are in the old one.
+rm -f "$store"
 install -d -o nobody -m 700 "$home/data/vistrel"
 settings 'C:\own\' | install -o nobody -m 600 /dev/stdin "$home/data/vistrel/Vistrel.ini"
-recorded_in own/ || fail "the user's own settings were not read first"
+recorded_in own/ || fail "the user's own settings, in the old store, were not read first"
+[ -f "$store" ] && [ ! -e "$home/data/vistrel/Vistrel.ini" ] ||
+  fail "the settings in the old store were not moved to $store"
+recorded_in own/ || fail "the moved settings were not read"
 [ "$(ls "$program" | tr '\n' ' ')" = "Vistrel.ini platform_files_redirect_test vistrel " ] ||
   fail "the program folder holds $(ls "$program")"
 echo "PASS"
