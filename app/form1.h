@@ -245,7 +245,7 @@ class TForm1 : public QWidget, public RecorderEvents {
     void EndOnSignal();
     bool CloseAfterCapture = false;
 
-    // ---- settings/: options panel (options_panel.cpp) ----
+    // ---- app/: options panel (options_controls.cpp) ----
     // Lines 4 to 8 of the settings file into the options they hold.
     void LoadSavedOptions();
     void Button1Click();
