@@ -162,7 +162,7 @@ class TForm1 : public QWidget, public RecorderEvents {
     void Button7Click();
     void ComboBox1Change();
 
-    // ---- capture/: capture parameters (capture_parameters.cpp) ----
+    // ---- app/: capture parameters (options_controls.cpp) ----
     // The audio format the two change handlers hand to the capture window.
     std::int16_t AudioChannels = 2;
     std::uint16_t AudioRate = 44100;
