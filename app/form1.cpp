@@ -140,7 +140,6 @@ TForm1::TForm1(const QStringList& arguments, QWidget* parent)
     SetColour(this, QApplication::palette().color(QPalette::Button));
     SetFont(this, ProgramFont(k8Points), QApplication::palette().color(QPalette::WindowText));
     GreyWhenDisabled(this);
-    Layout = MakeWindowLayout(*this);
     CreateVideoArea();
     CreateControlPanel();
     CreateOptionsPanel();

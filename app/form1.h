@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/picture_layout.h"
+#include "capture/driver.h"
 #include "capture/run_mode.h"
 #include "platform/vfw.h"
 #include "recording/recorder.h"
@@ -108,8 +108,6 @@ class TForm1 : public QWidget, public RecorderEvents {
     void Button11Click();
 
     // ---- app/: window layout (layout.cpp) ----
-    // The same three steps as the capture code reaches them (capture/picture_layout.h).
-    std::unique_ptr<PictureLayout> Layout;
     static std::uint16_t Percent(long value, long double percent);
     void LayoutWindowed();
     void LayoutFullScreen();
@@ -121,28 +119,17 @@ class TForm1 : public QWidget, public RecorderEvents {
     LONG SetDisplayResolution(int width, int height, int bitsPerPixel);
     void SwitchDisplayForRunMode();
 
-    // ---- capture/: driver, capture window and live display ----
+    // ---- app/: driver, capture window and capture format (driver_controls.cpp) ----
     HWND CaptureWindow = nullptr;
     std::uint8_t DriverIndex = 0;
     std::vector<BYTE> CaptureFormat;
     std::uint16_t CaptureFormatSize = 0;
     // The handlers handed to RegisterHandlers at start-up, registered again after a driver change.
-    CAPSTATUSCALLBACK RegisteredStatusHandler = nullptr;
-    CAPVIDEOCALLBACK RegisteredVideoHandler = nullptr;
-    CAPWAVECALLBACK RegisteredAudioHandler = nullptr;
+    CaptureHandlers RegisteredHandlers;
 
     void ListDrivers();
     void ConnectDriver(std::uint8_t index);
     void DisconnectDriver(std::uint8_t index);
-    void SetPreview(bool on);
-    bool SetOverlay(bool on);
-    void StartLiveDisplay();
-    void ShowFormatDialog();
-    void ShowSourceDialog();
-    void ShowDisplayDialog();
-    void ShowCompressionDialog();
-    void StartSequence();
-    void StopSequence();
     void RegisterHandlers(CAPSTATUSCALLBACK status, CAPVIDEOCALLBACK video, CAPWAVECALLBACK audio);
     void ReadVideoFormat();
     void NameCompression();
@@ -152,15 +139,23 @@ class TForm1 : public QWidget, public RecorderEvents {
     bool DeliversMotionJpeg() const;
     bool NegotiateVideoFormat();
     BITMAPINFOHEADER CaptureFormatHeader() const;
+    // Synchronous, so each button's own action follows the click.
     void PlayClick();
 
     void Button2Click();
-    void Button3Click();
-    void Button4Click();
     void Button5Click();
     void Button6Click();
     void Button7Click();
     void ComboBox1Change();
+
+    // ---- app/: live picture and sequence capture (picture_controls.cpp) ----
+    void SetPreview(bool on);
+    bool SetOverlay(bool on);
+    void StartLiveDisplay();
+    void StartSequence();
+    void StopSequence();
+    void Button3Click();
+    void Button4Click();
 
     // ---- app/: capture parameters (options_controls.cpp) ----
     // The audio format the two change handlers hand to the capture window.
@@ -314,11 +309,10 @@ class TForm1 : public QWidget, public RecorderEvents {
     // layout.cpp: client alignment of Image1 inside Panel6's bevel
     void FitImage1ToPanel6();
 
-    // capture/
-    HWND CreateCaptureWindow();
-    void DropCaptureWindow(HWND window);
-    void AddDriverItem(std::uint8_t index, const QString& description);
-    std::uint8_t SelectedDriverIndex() const;
+    // driver_controls.cpp
+    void RefuseDriver();
+    // The click, then the driver's dialog for `message` (a WM_CAP_DLG_ message).
+    void OpenDriverDialog(UINT message);
     void RepeatStartupStepsForNewDriver();
     bool RequestVideoFormat(LONG width, LONG height);
     void TakeImageSizeFromFormat();
@@ -327,6 +321,3 @@ class TForm1 : public QWidget, public RecorderEvents {
 // The program's single main window, reached by the capture service's plain-function callbacks;
 // null before it is created and after it is destroyed.
 extern TForm1* Form1;
-
-// The window's layout behind the face the capture code reaches (app/layout.cpp).
-std::unique_ptr<PictureLayout> MakeWindowLayout(TForm1& form);
