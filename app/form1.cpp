@@ -145,6 +145,7 @@ TForm1::TForm1(const QStringList& arguments, QWidget* parent)
     CreateOptionsPanel();
     CreateTimeTileAndTimers();
     RaiseInTableOrder();
+    Display.ShowOn(this, Image1, Panel7, &CaptureFormat);
     ConnectHandlers();
     FormCreate();
 }

@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "capture/decompressor.h"
 #include "capture/driver.h"
 #include "capture/run_mode.h"
+#include "capture/video_display.h"
 #include "platform/vfw.h"
 #include "recording/recorder.h"
 
@@ -188,32 +190,20 @@ class TForm1 : public QWidget, public RecorderEvents {
     void LogLines(const QStringList& lines) override;
     void Tell(const std::string& text, bool warning) override;
 
-    // ---- capture/: each frame drawn as the run mode shows it (video_display.cpp) ----
-    // Made at start-up, released at close. The drawing context is the platform's HDRAWDIB
-    // (platform/drawdib.h), named here without it.
-    struct HDRAWDIB__* DrawDibHandle = nullptr;
-    QImage FrameBitmap;
-    // Image1's own copy of the frame, which the overlay is drawn on and which Image1 paints;
-    // kept from frame to frame so that showing one reuses its pixels.
-    QImage Image1Picture;
-    // Paints Image1 and draws the overlay text (video_display.cpp); a child of Image1.
-    class Image1View* Image1Painter = nullptr;
-    QFont OverlayFont;
-    QString OverlayText;
+    // ---- app/: each frame drawn as the run mode shows it (picture_controls.cpp) ----
+    // Its drawing objects are made at start-up and released at close.
+    FrameDisplay Display;
+    // The recording's tests look at the pictures and the overlay on the window.
+    QImage& FrameBitmap = Display.FrameBitmap;
+    QImage& Image1Picture = Display.Image1Picture;
+    QFont& OverlayFont = Display.OverlayFont;
+    QString& OverlayText = Display.OverlayText;
 
     void OpenDisplayObjects();
     void CloseDisplayObjects();
 
-    // ---- capture/: decompressor kept open for a Motion-JPEG card (decompressor.cpp) ----
+    // ---- app/: decompressor kept open for a Motion-JPEG card (picture_controls.cpp) ----
     // Prepared at start-up, released at close; no frame is ever sent to it.
-    struct Decompressor {
-        struct HIC__* Handle = nullptr;
-        std::vector<BYTE> DecompressorInfo;
-        std::int32_t StateSize = 0;
-        std::int32_t DecodedFormatSize = 0;
-        std::vector<BYTE> DecodedFormat;
-        std::vector<BYTE> DecodedFrameBuffer;
-    };
     Decompressor DisplayDecompressor;
 
     void PrepareDecompressor();

@@ -1,4 +1,5 @@
-// The live picture, overlay or preview, and the sequence capture the frames come in.
+// The live picture: overlay or preview, the drawing of each captured frame and the decompressor
+// a Motion-JPEG card keeps open; and the sequence capture the frames come in.
 #include "app/form1.h"
 #include "capture/live_display.h"
 
@@ -31,4 +32,20 @@ void TForm1::Button4Click() {
 void TForm1::Button3Click() {
     PlayClick();
     SetPreview(true);
+}
+
+void TForm1::OpenDisplayObjects() {
+    Display.Open(Mode, ScreenWidth, ScreenHeight);
+}
+
+void TForm1::CloseDisplayObjects() {
+    Display.Close();
+}
+
+void TForm1::PrepareDecompressor() {
+    LastResult = DisplayDecompressor.Prepare(CaptureFormat);
+}
+
+void TForm1::ReleaseDecompressor() {
+    DisplayDecompressor.Release();
 }
