@@ -140,12 +140,12 @@ TForm1::TForm1(const QStringList& arguments, QWidget* parent)
     SetColour(this, QApplication::palette().color(QPalette::Button));
     SetFont(this, ProgramFont(k8Points), QApplication::palette().color(QPalette::WindowText));
     GreyWhenDisabled(this);
-    Layout = MakeWindowLayout(*this);
     CreateVideoArea();
     CreateControlPanel();
     CreateOptionsPanel();
     CreateTimeTileAndTimers();
     RaiseInTableOrder();
+    Display.ShowOn(this, Image1, Panel7, &CaptureFormat);
     ConnectHandlers();
     FormCreate();
 }

@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "capture/picture_layout.h"
+#include "capture/decompressor.h"
+#include "capture/driver.h"
 #include "capture/run_mode.h"
+#include "capture/video_display.h"
 #include "platform/vfw.h"
 #include "recording/recorder.h"
 
@@ -108,8 +110,6 @@ class TForm1 : public QWidget, public RecorderEvents {
     void Button11Click();
 
     // ---- app/: window layout (layout.cpp) ----
-    // The same three steps as the capture code reaches them (capture/picture_layout.h).
-    std::unique_ptr<PictureLayout> Layout;
     static std::uint16_t Percent(long value, long double percent);
     void LayoutWindowed();
     void LayoutFullScreen();
@@ -121,28 +121,17 @@ class TForm1 : public QWidget, public RecorderEvents {
     LONG SetDisplayResolution(int width, int height, int bitsPerPixel);
     void SwitchDisplayForRunMode();
 
-    // ---- capture/: driver, capture window and live display ----
+    // ---- app/: driver, capture window and capture format (driver_controls.cpp) ----
     HWND CaptureWindow = nullptr;
     std::uint8_t DriverIndex = 0;
     std::vector<BYTE> CaptureFormat;
     std::uint16_t CaptureFormatSize = 0;
     // The handlers handed to RegisterHandlers at start-up, registered again after a driver change.
-    CAPSTATUSCALLBACK RegisteredStatusHandler = nullptr;
-    CAPVIDEOCALLBACK RegisteredVideoHandler = nullptr;
-    CAPWAVECALLBACK RegisteredAudioHandler = nullptr;
+    CaptureHandlers RegisteredHandlers;
 
     void ListDrivers();
     void ConnectDriver(std::uint8_t index);
     void DisconnectDriver(std::uint8_t index);
-    void SetPreview(bool on);
-    bool SetOverlay(bool on);
-    void StartLiveDisplay();
-    void ShowFormatDialog();
-    void ShowSourceDialog();
-    void ShowDisplayDialog();
-    void ShowCompressionDialog();
-    void StartSequence();
-    void StopSequence();
     void RegisterHandlers(CAPSTATUSCALLBACK status, CAPVIDEOCALLBACK video, CAPWAVECALLBACK audio);
     void ReadVideoFormat();
     void NameCompression();
@@ -152,17 +141,25 @@ class TForm1 : public QWidget, public RecorderEvents {
     bool DeliversMotionJpeg() const;
     bool NegotiateVideoFormat();
     BITMAPINFOHEADER CaptureFormatHeader() const;
+    // Synchronous, so each button's own action follows the click.
     void PlayClick();
 
     void Button2Click();
-    void Button3Click();
-    void Button4Click();
     void Button5Click();
     void Button6Click();
     void Button7Click();
     void ComboBox1Change();
 
-    // ---- capture/: capture parameters (capture_parameters.cpp) ----
+    // ---- app/: live picture and sequence capture (picture_controls.cpp) ----
+    void SetPreview(bool on);
+    bool SetOverlay(bool on);
+    void StartLiveDisplay();
+    void StartSequence();
+    void StopSequence();
+    void Button3Click();
+    void Button4Click();
+
+    // ---- app/: capture parameters (options_controls.cpp) ----
     // The audio format the two change handlers hand to the capture window.
     std::int16_t AudioChannels = 2;
     std::uint16_t AudioRate = 44100;
@@ -193,32 +190,20 @@ class TForm1 : public QWidget, public RecorderEvents {
     void LogLines(const QStringList& lines) override;
     void Tell(const std::string& text, bool warning) override;
 
-    // ---- capture/: each frame drawn as the run mode shows it (video_display.cpp) ----
-    // Made at start-up, released at close. The drawing context is the platform's HDRAWDIB
-    // (platform/drawdib.h), named here without it.
-    struct HDRAWDIB__* DrawDibHandle = nullptr;
-    QImage FrameBitmap;
-    // Image1's own copy of the frame, which the overlay is drawn on and which Image1 paints;
-    // kept from frame to frame so that showing one reuses its pixels.
-    QImage Image1Picture;
-    // Paints Image1 and draws the overlay text (video_display.cpp); a child of Image1.
-    class Image1View* Image1Painter = nullptr;
-    QFont OverlayFont;
-    QString OverlayText;
+    // ---- app/: each frame drawn as the run mode shows it (picture_controls.cpp) ----
+    // Its drawing objects are made at start-up and released at close.
+    FrameDisplay Display;
+    // The recording's tests look at the pictures and the overlay on the window.
+    QImage& FrameBitmap = Display.FrameBitmap;
+    QImage& Image1Picture = Display.Image1Picture;
+    QFont& OverlayFont = Display.OverlayFont;
+    QString& OverlayText = Display.OverlayText;
 
     void OpenDisplayObjects();
     void CloseDisplayObjects();
 
-    // ---- capture/: decompressor kept open for a Motion-JPEG card (decompressor.cpp) ----
+    // ---- app/: decompressor kept open for a Motion-JPEG card (picture_controls.cpp) ----
     // Prepared at start-up, released at close; no frame is ever sent to it.
-    struct Decompressor {
-        struct HIC__* Handle = nullptr;
-        std::vector<BYTE> DecompressorInfo;
-        std::int32_t StateSize = 0;
-        std::int32_t DecodedFormatSize = 0;
-        std::vector<BYTE> DecodedFormat;
-        std::vector<BYTE> DecodedFrameBuffer;
-    };
     Decompressor DisplayDecompressor;
 
     void PrepareDecompressor();
@@ -245,7 +230,7 @@ class TForm1 : public QWidget, public RecorderEvents {
     void EndOnSignal();
     bool CloseAfterCapture = false;
 
-    // ---- settings/: options panel (options_panel.cpp) ----
+    // ---- app/: options panel (options_controls.cpp) ----
     // Lines 4 to 8 of the settings file into the options they hold.
     void LoadSavedOptions();
     void Button1Click();
@@ -314,11 +299,10 @@ class TForm1 : public QWidget, public RecorderEvents {
     // layout.cpp: client alignment of Image1 inside Panel6's bevel
     void FitImage1ToPanel6();
 
-    // capture/
-    HWND CreateCaptureWindow();
-    void DropCaptureWindow(HWND window);
-    void AddDriverItem(std::uint8_t index, const QString& description);
-    std::uint8_t SelectedDriverIndex() const;
+    // driver_controls.cpp
+    void RefuseDriver();
+    // The click, then the driver's dialog for `message` (a WM_CAP_DLG_ message).
+    void OpenDriverDialog(UINT message);
     void RepeatStartupStepsForNewDriver();
     bool RequestVideoFormat(LONG width, LONG height);
     void TakeImageSizeFromFormat();
@@ -327,6 +311,3 @@ class TForm1 : public QWidget, public RecorderEvents {
 // The program's single main window, reached by the capture service's plain-function callbacks;
 // null before it is created and after it is destroyed.
 extern TForm1* Form1;
-
-// The window's layout behind the face the capture code reaches (app/layout.cpp).
-std::unique_ptr<PictureLayout> MakeWindowLayout(TForm1& form);

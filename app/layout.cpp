@@ -7,17 +7,6 @@
 
 namespace {
 
-class WindowLayout final : public PictureLayout {
-  public:
-    explicit WindowLayout(TForm1& form) : form_(form) {}
-    void LayoutWindowed() override { form_.LayoutWindowed(); }
-    void LayoutFullScreen() override { form_.LayoutFullScreen(); }
-    void FitToCaptureFormat() override { form_.FitToCaptureFormat(); }
-
-  private:
-    TForm1& form_;
-};
-
 // One property at a time, so that a later step reading it sees the new value.
 void SetLeft(QWidget* w, int left) {
     w->move(left, w->y());
@@ -126,8 +115,4 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         FitImage1ToPanel6();
     }
     return QWidget::eventFilter(watched, event);
-}
-
-std::unique_ptr<PictureLayout> MakeWindowLayout(TForm1& form) {
-    return std::make_unique<WindowLayout>(form);
 }

@@ -45,12 +45,12 @@ LRESULT VideoStreamHandler(HWND, LPVIDEOHDR frame) {
     if (Form1 == nullptr || frame == nullptr) return 1;
     const RecordingState& state = Form1->Recording.State();
     if (Form1->Mode == RunMode::Time) {
-        BlinkTimeTile(*Form1, state.FileVideoFrames);
+        BlinkTimeTile(Form1->Display, state.FileVideoFrames);
     } else if (Form1->Mode == RunMode::TV) {
-        ShowTVFrame(*Form1, *frame, state.FileVideoFrames);
+        ShowTVFrame(Form1->Display, *frame, state.FileVideoFrames);
         return 1;
     } else {
-        ShowStatusFrame(*Form1, *frame, FiguresOf(state));
+        ShowStatusFrame(Form1->Display, *frame, FiguresOf(state));
     }
     Form1->Recording.Frame(*frame);
     return 1;

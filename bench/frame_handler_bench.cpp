@@ -116,7 +116,7 @@ void BM_ShowFrame(benchmark::State& state) {
     const auto show = [&] {
         ++n;
         VIDEOHDR header = Header(frames[n % frames.size()], n);
-        tv ? ShowTVFrame(*form, header, 0) : ShowStatusFrame(*form, header, {});
+        tv ? ShowTVFrame(form->Display, header, 0) : ShowStatusFrame(form->Display, header, {});
     };
     show();
     const long mallocsBefore = alloc_counter::Mallocs(), newsBefore = alloc_counter::Allocations();

@@ -1,7 +1,4 @@
-#include <QComboBox>
-#include <optional>
-
-#include "app/form1.h"
+#include "capture/capture_parameters.h"
 
 namespace {
 
@@ -123,40 +120,28 @@ void ApplyAudioFormat(HWND window, const QString& channelText, const QString& ra
 
 }  // namespace
 
-void TForm1::ApplyCaptureParameters() {
-    if (CaptureWindow == nullptr) return;
-    ApplySequenceSetup(CaptureWindow, ComboBox4->currentText());
-    ApplyAudioFormat(CaptureWindow, ComboBox3->currentText(), ComboBox2->currentText());
+void SendCaptureParameters(HWND window, const CaptureOptionTexts& options) {
+    if (window == nullptr) return;
+    ApplySequenceSetup(window, options.frameRate);
+    ApplyAudioFormat(window, options.channels, options.audioRate);
 }
 
-void TForm1::TakeCaptureRates() {
-    FramePeriodUs = 0;
-    SoundBytesPerSecond = 0;
-    if (CaptureWindow == nullptr) return;
-    CAPTUREPARMS setup{};
-    SendMessageA(CaptureWindow, WM_CAP_GET_SEQUENCE_SETUP, kSetupSize,
-                 reinterpret_cast<LPARAM>(&setup));
-    FramePeriodUs = setup.dwRequestMicroSecPerFrame;
-    SoundBytesPerSecond = ReadAudioFormat(CaptureWindow).nAvgBytesPerSec;
-}
-
-void TForm1::SetAudioFormat(std::int16_t channels, std::uint16_t rate) {
-    if (CaptureWindow == nullptr) return;
-    WAVEFORMATEX format = ReadAudioFormat(CaptureWindow);
+void SendAudioFormat(HWND window, std::int16_t channels, std::uint16_t rate) {
+    if (window == nullptr) return;
+    WAVEFORMATEX format = ReadAudioFormat(window);
     SetPcm16(format, channels, rate);
-    WriteAudioFormat(CaptureWindow, format);
+    WriteAudioFormat(window, format);
 }
 
-// A text whose first five characters are not a rate of 1 to 65535 Hz leaves the rate as it was.
-void TForm1::ComboBox2Change() {
-    const std::optional<long> rate = LeadingNumber(ComboBox2->currentText(), kRateDigits);
-    if (rate && *rate >= 1 && *rate <= UINT16_MAX) AudioRate = static_cast<std::uint16_t>(*rate);
-    SetAudioFormat(AudioChannels, AudioRate);
+CaptureRates ReadCaptureRates(HWND window) {
+    if (window == nullptr) return {};
+    CAPTUREPARMS setup{};
+    SendMessageA(window, WM_CAP_GET_SEQUENCE_SETUP, kSetupSize, reinterpret_cast<LPARAM>(&setup));
+    return {setup.dwRequestMicroSecPerFrame, ReadAudioFormat(window).nAvgBytesPerSec};
 }
 
-void TForm1::ComboBox3Change() {
-    const int item = ComboBox3->currentIndex();
-    if (item == 0) AudioChannels = 1;
-    if (item == 1) AudioChannels = 2;
-    SetAudioFormat(AudioChannels, AudioRate);
+std::optional<std::uint16_t> AudioRateOf(const QString& text) {
+    const std::optional<long> rate = LeadingNumber(text, kRateDigits);
+    if (!rate || *rate < 1 || *rate > UINT16_MAX) return std::nullopt;
+    return static_cast<std::uint16_t>(*rate);
 }

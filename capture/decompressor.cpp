@@ -1,18 +1,14 @@
-// The Motion-JPEG decompressor a card delivering Motion-JPEG gets at start-up: opened, primed for
-// the capture format and kept open until the close. Its decoded format and frame buffer are read
-// by nothing else; frames are drawn from the capture format directly.
-//
 // Every step runs whatever the previous ones gave, so each applicable message is shown in order.
 // Where the decompressor gave no size (none opened, a refused format), no buffer is made from the
 // answer: a state size that is not positive reads and writes no state, a format size that is not
 // positive asks for no format (that step takes the size's own code as its result), and a decoded
 // format too short to hold a header sizes no frame buffer.
-#include <QLineEdit>
+#include "capture/decompressor.h"
+
+#include <algorithm>
 #include <cstring>
 
-#include "app/form1.h"
 #include "capture/dialogs.h"
-#include "platform/compman.h"
 
 namespace {
 
@@ -52,43 +48,49 @@ DWORD FrameBytesOf(const std::vector<BYTE>& decodedFormat) {
     return header.biSizeImage;
 }
 
-}  // namespace
-
-void TForm1::PrepareDecompressor() {
-    Decompressor& d = DisplayDecompressor;
+void Open(Decompressor& d) {
     d.DecompressorInfo.assign(kInfoSize, 0);
     d.Handle = ICOpen(ICTYPE_VIDEO, kMjpg, ICMODE_DECOMPRESS);
     d.StateSize = static_cast<std::int32_t>(ICGetStateSize(d.Handle));
     CycleState(d.Handle, d.StateSize);
     ICGetInfo(d.Handle, reinterpret_cast<ICINFO*>(d.DecompressorInfo.data()), kInfoSize);
-    std::vector<BYTE> captured = MotionJpegInput(CaptureFormat);
-    const BYTE* input = AsPointer(captured);
+}
+
+// Without a buffer the format question would be the size question again.
+void AskDecodedFormat(Decompressor& d, const BYTE* input) {
     d.DecodedFormatSize = ICDecompressGetFormatSize(d.Handle, input);
     if (d.DecodedFormatSize < 0) {
         ReportError(QStringLiteral("Erreur ICDECOMPRESSGetFormatSize %1").arg(d.DecodedFormatSize));
     }
     d.DecodedFormat.assign(static_cast<std::size_t>(std::max(0, d.DecodedFormatSize)), 0);
-    // Without a buffer the message would be the size question again.
-    LastResult = d.DecodedFormat.empty() ? d.DecodedFormatSize
-                                         : static_cast<std::int32_t>(ICDecompressGetFormat(
-                                               d.Handle, input, d.DecodedFormat.data()));
-    if (LastResult != 0) {
-        ReportError(QStringLiteral("Erreur ICDECOMPRESSGetFormat %1").arg(LastResult));
-    }
+    const auto result = d.DecodedFormat.empty() ? d.DecodedFormatSize
+                                                : static_cast<std::int32_t>(ICDecompressGetFormat(
+                                                      d.Handle, input, d.DecodedFormat.data()));
+    if (result != 0) ReportError(QStringLiteral("Erreur ICDECOMPRESSGetFormat %1").arg(result));
     d.DecodedFrameBuffer.assign(FrameBytesOf(d.DecodedFormat), 0);
+}
+
+std::int32_t Begin(Decompressor& d, const BYTE* input) {
     BYTE* output = AsPointer(d.DecodedFormat);
     if (ICDecompressQuery(d.Handle, input, output) != 0) {
         ReportError(QStringLiteral("Impossible de prendre en charge la decompression ..."));
     }
-    LastResult = static_cast<std::int32_t>(ICDecompressBegin(d.Handle, input, output));
-    if (LastResult != 0) {
-        ReportError(QStringLiteral("Erreur ICDECOMPRESSBEGIN %1").arg(LastResult));
-    }
+    const auto result = static_cast<std::int32_t>(ICDecompressBegin(d.Handle, input, output));
+    if (result != 0) ReportError(QStringLiteral("Erreur ICDECOMPRESSBEGIN %1").arg(result));
+    return result;
 }
 
-// No end-of-decompression message first: closing the instance ends it.
-void TForm1::ReleaseDecompressor() {
-    Decompressor& d = DisplayDecompressor;
-    if (d.Handle != nullptr) ICClose(d.Handle);
-    d = Decompressor{};
+}  // namespace
+
+std::int32_t Decompressor::Prepare(const std::vector<BYTE>& captureFormat) {
+    Open(*this);
+    std::vector<BYTE> captured = MotionJpegInput(captureFormat);
+    const BYTE* input = AsPointer(captured);
+    AskDecodedFormat(*this, input);
+    return Begin(*this, input);
+}
+
+void Decompressor::Release() {
+    if (Handle != nullptr) ICClose(Handle);
+    *this = Decompressor{};
 }
