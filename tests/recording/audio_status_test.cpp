@@ -1,9 +1,9 @@
-// The audio stream handler (write, drift, size limit, roll-over) and the status handler (the end
-// of a capture by run mode).
+// Sound into a recording (its drift measured, a full file rolled over to the next) and the end
+// of a capture; through the window, what the end does in each run mode.
 #include <QComboBox>
-#include <QFile>
 #include <QLabel>
 
+#include "platform/avifile.h"
 #include "tests/recording/recording_fixture.h"
 
 namespace {
@@ -36,204 +36,137 @@ TEST(DriftArithmetic, AudioTimeCountsEveryBufferAsLongAsThePresentOne) {
     }
 }
 
-TEST(AudioStream, WritesTheBufferAndMeasuresTheDriftOfTheFile) {
-    Recording rec;
-    rec.StartCapture();
-    rec.Frame();
-    rec.state.FileVideoFrames = 803;
-    rec.Audio(88200);
-    EXPECT_EQ(rec.state.FileAudioBlocks, 1);
-    EXPECT_EQ(rec.state.FileBytes, sizeof(rec.frameBytes) + 88200);
-    EXPECT_EQ(rec.state.VideoTimeMs, 32119);
-    EXPECT_EQ(rec.state.AudioTimeMs, 500);
-    EXPECT_EQ(rec.state.Drift, 31619);
-    rec.state.FileVideoFrames = 0;
-    rec.Audio(88200);
-    EXPECT_EQ(rec.state.Drift, -1000);
-}
-
-TEST(AudioStream, AFileIsFullFrom2099200000Bytes) {
-    const std::pair<std::uint32_t, bool> cases[] = {
-        {kFullFileBytes - 1, false}, {kFullFileBytes, true}, {4294967295u, true}};
-    for (const auto& [reached, full] : cases) {
-        SCOPED_TRACE(reached);
-        Recording rec;
-        rec.StartCapture();
-        rec.Frame();
-        rec.state.FileBytes = reached - 10000;
-        rec.Audio(10000);
-        ASSERT_EQ(rec.state.FileBytes, reached);
-        EXPECT_EQ(rec.state.FileOpen, !full);
-        EXPECT_EQ(rec.state.FileIndex, full ? 1 : 0);
-        EXPECT_EQ(rec.LogLines(), full ? kLogBlockLines : 0);
-    }
-}
-
-std::uint32_t FramesOfFinishedFiles(const RecordingState& state) {
-    return state.CaptureFrames - static_cast<std::uint32_t>(state.FileVideoFrames);
-}
-
-// Two frames (80 ms of video) against one buffer of 24,168 bytes (137 ms of audio): -57 ms.
-void FillTheFirstFile(Recording& rec) {
-    rec.input.stamp = QStringLiteral("06/12/2026_14:03:27");
-    rec.StartCapture();
-    rec.Frames(2);
-    rec.state.FileBytes = kFullFileBytes;
-    rec.state.TotalDefect = 12;
-    rec.Audio(24168);
-    ASSERT_EQ(rec.state.Drift, -57);
-}
-
-TEST(RollOver, LogsTheFullFileWithItsDefectAndNamesTheNext) {
-    Recording rec;
-    rec.input.stamp = QStringLiteral("06/12/2026_14:03:27");
-    rec.StartCapture();
-    const std::string full = rec.Path();
-    rec.Frames(2);
-    rec.state.FileBytes = kFullFileBytes;
-    rec.state.TotalDefect = 12;
-    rec.Audio(24168);
-    ASSERT_EQ(rec.state.Drift, -57);
-    EXPECT_EQ(rec.state.TotalDefect, 69);
-    ASSERT_EQ(rec.LogLines(), kLogBlockLines);
-    EXPECT_EQ(rec.LogLine(1).toStdString(), "Fichier      : " + full);
-    EXPECT_EQ(rec.LogLine(8), QStringLiteral("Total Defaut : 69"));
-    EXPECT_EQ(rec.LogLine(9), QStringLiteral("Taille Fic   : 2050023"));
-    EXPECT_EQ(rec.state.FileIndex, 1);
-    EXPECT_EQ(rec.Path(), "VST_06-12-2026_14-03-27_1.avi");
-    EXPECT_EQ(rec.events.names.back(), QStringLiteral("VST_06-12-2026_14-03-27_1.avi"));
-    EXPECT_FALSE(rec.state.FileOpen);
-    EXPECT_FALSE(QFile::exists(QStringLiteral("VST_06-12-2026_14-03-27_1.avi")))
-        << "the next file waits for the next frame";
-
-    rec.Frame();
-    EXPECT_EQ(rec.state.TotalDefect, 29) << "one extra frame paid back 40 ms";
-    EXPECT_EQ(FramesOfFinishedFiles(rec.state), 3u);
-    EXPECT_TRUE(rec.state.FileOpen);
-    EXPECT_TRUE(QFile::exists(QStringLiteral("VST_06-12-2026_14-03-27_1.avi")));
-}
-
-TEST(RollOver, TheNameStartsWithTheDestination) {
-    Recording rec;
-    rec.input.destination = QStringLiteral("C:\\");
-    FillTheFirstFile(rec);
-    EXPECT_EQ(rec.Path(), "C:\\VST_06-12-2026_14-03-27_1.avi");
-}
-
-TEST(RollOver, TheFileNumberWrapsAfter65535) {
-    Recording rec;
-    rec.input.stamp = QStringLiteral("06/12/2026_14:03:27");
-    rec.StartCapture();
-    rec.Frame();
-    rec.state.FileIndex = 65535;
-    rec.state.FileBytes = kFullFileBytes;
-    rec.Audio(4);
-    EXPECT_EQ(rec.state.FileIndex, 0);
-    EXPECT_EQ(rec.Path(), "VST_06-12-2026_14-03-27_0.avi");
-}
-
-// The fault mended here: every buffer between a roll-over and the next frame rolled the same
-// full file over again, skipping file numbers, logging it twice and counting its drift twice.
-TEST(RollOver, BuffersBeforeTheNextFrameGoIntoTheFullFileWithoutASecondRollOver) {
-    Recording rec;
-    FillTheFirstFile(rec);
-    const std::uint32_t bytes = rec.state.FileBytes;
-    rec.Audio(24168);
-    rec.Audio(24168);
-    EXPECT_EQ(rec.state.FileAudioBlocks, 3) << "written to the full file and counted";
-    EXPECT_EQ(rec.state.FileBytes, bytes + 2 * 24168);
-    EXPECT_EQ(rec.state.Drift, 80 - 411);
-    EXPECT_EQ(rec.state.FileIndex, 1);
-    EXPECT_EQ(rec.Path(), "VST_06-12-2026_14-03-27_1.avi");
-    EXPECT_EQ(rec.LogLines(), kLogBlockLines);
-    EXPECT_EQ(rec.state.TotalDefect, 69);
-
-    rec.Frame();
-    EXPECT_EQ(rec.state.TotalDefect, 29) << "still one extra frame, not a spurious second";
-    EXPECT_EQ(FramesOfFinishedFiles(rec.state), 3u);
-    EXPECT_TRUE(QFile::exists(QStringLiteral("VST_06-12-2026_14-03-27_1.avi")));
-
-    // The new file rolls over in its turn.
-    rec.state.FileBytes = kFullFileBytes;
-    rec.Audio(4);
-    EXPECT_EQ(rec.state.FileIndex, 2);
-    EXPECT_EQ(rec.LogLines(), 2 * kLogBlockLines);
-}
-
-// Before the first frame there is no file and the per-file counters are still the last
-// capture's: the buffer is let go without a trace.
-TEST(AudioStream, ABufferBeforeTheFirstFrameIsDropped) {
-    Recording rec;
-    rec.StartCapture();
-    rec.Frame();
-    rec.End();
-    rec.state.FileVideoFrames = 2000;
-    rec.state.FileAudioBlocks = 100;
-    rec.state.FileBytes = kFullFileBytes - 10;  // the last capture's file, nearly full
-
-    rec.StartCapture();
-    const std::string first = rec.Path();
-    rec.Audio(88200);
-    EXPECT_EQ(rec.state.FileAudioBlocks, 100);
-    EXPECT_EQ(rec.state.FileBytes, kFullFileBytes - 10);
-    EXPECT_EQ(rec.state.Drift, 0);
-    EXPECT_EQ(rec.state.FileIndex, 0) << "no roll-over";
-    EXPECT_EQ(rec.LogLines(), 0);
-
-    rec.Frame();
-    EXPECT_EQ(rec.Path(), first);
-    EXPECT_EQ(rec.state.FileVideoFrames, 1) << "no correction of a drift never measured";
-    EXPECT_EQ(rec.state.FileAudioBlocks, 0);
-}
-
-TEST(Status, NumbersOtherThanTheEndChangeNothing) {
-    for (int status : {IDS_CAP_BEGIN, 0, 302, -301}) {
-        SCOPED_TRACE(status);
-        WindowRecording rec(QStringLiteral("Capture"));
-        rec.StartCapture();
-        rec.Frame();
-        EXPECT_EQ(rec.Status(status), 1);
-        EXPECT_TRUE(rec.state.FileOpen);
-        EXPECT_FALSE(rec.Closed());
-        EXPECT_EQ(rec.LogLines(), 0);
-        EXPECT_FALSE(QFile::exists(QStringLiteral("CapLog.txt")));
-    }
-}
-
-TEST(Status, TheEndClosesTheFileSavesTheLogAndEndsTheAutomaticModes) {
-    struct Case {
-        const char* mode;
-        bool recorded;
-        bool closes;
+// The sound rolls a file over once it holds 2,099,200,000 bytes. A frame that might not fit
+// (with the frame a finished file may take at its end, their chunk headers and index entries, and
+// the room kept for the headers and a sound buffer) starts the next file itself, before any write
+// can pass the AVI 1.0 limit. The file number wraps after 65535.
+TEST(RollOver, WhatStartsTheNextFile) {
+    const std::uint64_t frameBytes = recording_test::SmallPicture().size();
+    const auto fits = static_cast<std::uint32_t>(platform::kAviMaxFileBytes - 4 * 1024 * 1024 -
+                                                 2 * frameBytes - 4 * (8 + 16));
+    const struct {
+        const char* what;
+        std::uint16_t index;
+        std::uint32_t bytes;  // the file's, after the buffer or before the frame
+        bool byFrame;
+        std::uint16_t next;
+        const char* size;  // the full file's last log line
+    } cases[] = {
+        {"a buffer short of full", 0, kFullFileBytes - 1, false, 0, nullptr},
+        {"a buffer that fills it", 0, kFullFileBytes, false, 1, "Taille Fic   : 2050000"},
+        {"a buffer to the count's width", 0, 4'294'967'295u, false, 1, "Taille Fic   : 4194303"},
+        {"file 65535 full", 65535, kFullFileBytes, false, 0, "Taille Fic   : 2050000"},
+        {"a frame that fits", 0, fits, true, 0, nullptr},
+        {"a frame a byte short of room", 0, fits + 1, true, 1, nullptr},
     };
-    const Case cases[] = {
-        {"TV", false, true}, {"Time", true, true}, {"Capture", true, true}, {"", true, false}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.mode);
-        WindowRecording rec(QString::fromLatin1(c.mode));
-        rec.StartCapture();
-        rec.Frame();
-        EXPECT_EQ(rec.Status(IDS_CAP_END), 1);
-        EXPECT_EQ(rec.Closed(), c.closes);
-        EXPECT_FALSE(rec.state.FileOpen);
-        EXPECT_EQ(rec.LogLines(), c.recorded ? kLogBlockLines : 0);
-        EXPECT_EQ(QFile::exists(QStringLiteral("CapLog.txt")), c.recorded);
-        if (c.recorded) {
-            EXPECT_EQ(rec.LogLine(3), QStringLiteral("Cp Video     : 1"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Recording rec;
+        rec.Start();
+        rec.Frames(2);
+        rec.reach.FileIndex = c.index;
+        if (c.byFrame) {
+            rec.reach.FileBytes = c.bytes;
+            rec.Frame();
+        } else {
+            rec.reach.FileBytes = c.bytes - 4;
+            rec.Sound(4);
+        }
+        EXPECT_EQ(rec.State().FileIndex, c.next);
+        EXPECT_EQ(rec.Path(), rec.recorder.FilePathOf(c.next));
+        EXPECT_EQ(rec.Log().size(), c.next != c.index ? kLogBlockLines : 0);
+        if (c.size != nullptr) {
+            EXPECT_EQ(rec.Log().value(9), QString::fromLatin1(c.size));
         }
     }
 }
 
-// A full file still waiting at the end was logged at its roll-over, and the file named after
-// it was never made: the log lists the files on disk, once each.
-TEST(Status, TheEndAfterARollOverLogsNoFileTwice) {
+// The full file's log block is written at its roll-over, with the drift it ends with, and the
+// next file is named; the buffers until the next frame still go into the full file without
+// rolling it over again (they used to roll it over once each: file numbers skipped, the file
+// logged and its drift counted twice). The next frame pays one frame of the drift back at the end
+// of the full file and opens the next. A file full at the end has its block already.
+TEST(RollOver, TheFullFileTakesTheSoundUntilTheNextFrameOpensTheNext) {
     Recording rec;
-    FillTheFirstFile(rec);
-    rec.End();
-    EXPECT_EQ(rec.LogLines(), kLogBlockLines);
-    EXPECT_TRUE(QFile::exists(QStringLiteral("CapLog.txt")));
-    EXPECT_FALSE(rec.state.FullFileWaiting);
-    EXPECT_FALSE(QFile::exists(QString::fromStdString(rec.Path())));
+    rec.input.destination = QStringLiteral("C:\\");
+    rec.Start();
+    rec.Frames(2);
+    rec.RollOver(24168);  // 137 ms of sound against 80 ms of picture
+    EXPECT_EQ(rec.State().Drift, -57);
+    rec.Sound(24168);
+    rec.Sound(24168);
+    EXPECT_EQ(rec.State().Drift, 80 - 411) << "every buffer counts as long as the present one";
+    const std::string first = "C:\\VST_06-12-2026_14-03-27_0.avi";
+    EXPECT_EQ(rec.Log(),
+              (QStringList{QString(51, u'-'), QString::fromStdString("Fichier      : " + first),
+                           rec.Log().value(2), "Cp Video     : 2", "Cp Audio     : 1",
+                           "Drop 1       : 0", "Drop 2       : 0", "Insert       : 0",
+                           "Total Defaut : 57", "Taille Fic   : 2050023"}));
+    EXPECT_EQ(rec.events.log, rec.Log()) << "the window is told each line";
+    EXPECT_EQ(rec.events.names.back().toStdString(), "C:\\VST_06-12-2026_14-03-27_1.avi");
+    EXPECT_FALSE(QFile::exists(rec.HostFile(1))) << "the next file waits for the next frame";
+
+    rec.Frame();
+    EXPECT_EQ(rec.State().TotalDefect, 17);
+    rec.RollOver();
+    rec.Finish();
+    EXPECT_EQ(rec.Log().size(), 2 * kLogBlockLines);
+    EXPECT_EQ(QDir().entryList({"VST_*"}),
+              QStringList({"VST_06-12-2026_14-03-27_0.avi", "VST_06-12-2026_14-03-27_1.avi"}));
+    EXPECT_EQ(recording_test::FramesRead(rec.HostFile(0)), "3");
+    EXPECT_EQ(recording_test::DecodedSound(rec.HostFile(0)).size(), 3 * 24168);
+    EXPECT_EQ(recording_test::FramesRead(rec.HostFile(1)), "1");
+}
+
+// Before the first frame opens its file there is nothing to write to, and the file's counters are
+// still the last capture's: a buffer then is let go, so that it cannot roll over the file the last
+// capture left full.
+TEST(AudioStream, ABufferBeforeTheFirstFrameIsLetGo) {
+    Recording rec;
+    rec.Start();
+    rec.Frames(2);
+    rec.RollOver();
+    rec.Finish();
+    rec.Start();
+    rec.Sound(88200);
+    EXPECT_EQ(rec.State().FileIndex, 0);
+    EXPECT_TRUE(rec.Log().isEmpty());
+    rec.Frame();
+    EXPECT_EQ(rec.State().FileVideoFrames, 1);
+    EXPECT_EQ(rec.State().FileAudioBlocks, 0);
+}
+
+// ---- the end of a capture, through the window ----
+
+// Only the end ends the capture: the last file closed and logged, the log saved, and the
+// automatic modes closing the window. TV mode records nothing.
+TEST(Status, OnlyTheEndEndsTheCaptureAndTheAutomaticModesCloseWithIt) {
+    struct Case {
+        const char* mode;
+        int status;
+        bool logged;
+        bool closes;
+    };
+    const Case cases[] = {
+        {"TV", IDS_CAP_END, false, true},         {"Time", IDS_CAP_END, true, true},
+        {"Capture", IDS_CAP_END, true, true},     {"", IDS_CAP_END, true, false},
+        {"Capture", IDS_CAP_BEGIN, false, false}, {"Capture", 0, false, false},
+        {"Capture", 302, false, false},           {"Capture", -301, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.mode << " " << c.status);
+        WindowRecording rec(QString::fromLatin1(c.mode));
+        rec.StartCapture();
+        rec.Frame();
+        EXPECT_EQ(rec.Status(c.status), 1);
+        EXPECT_EQ(rec.Closed(), c.closes);
+        EXPECT_EQ(rec.State().FileOpen, c.status != IDS_CAP_END && c.mode != std::string("TV"));
+        EXPECT_EQ(rec.LogLines(), c.logged ? kLogBlockLines : 0);
+        EXPECT_EQ(QFile::exists(QStringLiteral("CapLog.txt")), c.logged);
+        if (c.logged) {
+            EXPECT_EQ(rec.LogLine(3), QStringLiteral("Cp Video     : 1"));
+        }
+    }
 }
 
 TEST(Status, InteractiveModeReturnsToLiveDisplayForMotionJpegShortOfTheLimit) {
@@ -251,7 +184,7 @@ TEST(Status, InteractiveModeReturnsToLiveDisplayForMotionJpegShortOfTheLimit) {
         ASSERT_EQ(rec.form.FrameLimit, 24000);
         rec.Frame();
         rec.form.Edit2->setText(QString::fromLatin1(c.format));
-        rec.state.FileVideoFrames = c.frames;
+        rec.reach.FileVideoFrames = c.frames;
         rec.run.capture.Clear();
         rec.Status(IDS_CAP_END);
         EXPECT_EQ(rec.form.Panel6->isHidden(), c.live);
@@ -264,7 +197,9 @@ TEST(Status, InteractiveModeReturnsToLiveDisplayForMotionJpegShortOfTheLimit) {
     }
 }
 
-TEST(Handlers, WithoutAWindowOrARecordTheyOnlyAnswerOne) {
+// Without a window or a record the handlers only answer; with them, they hand the recording what
+// they get.
+TEST(Handlers, AnswerOneAndHandTheRecordingWhatTheyGet) {
     EXPECT_EQ(VideoStreamHandler(nullptr, nullptr), 1);
     EXPECT_EQ(AudioStreamHandler(nullptr, nullptr), 1);
     EXPECT_EQ(StatusHandler(nullptr, IDS_CAP_END, nullptr), 1);
@@ -272,7 +207,12 @@ TEST(Handlers, WithoutAWindowOrARecordTheyOnlyAnswerOne) {
     rec.StartCapture();
     EXPECT_EQ(VideoStreamHandler(rec.form.CaptureWindow, nullptr), 1);
     EXPECT_EQ(AudioStreamHandler(rec.form.CaptureWindow, nullptr), 1);
-    EXPECT_FALSE(rec.state.FileOpen);
+    EXPECT_FALSE(rec.State().FileOpen);
+    rec.Frame();
+    std::vector<char> sound(7056);
+    WAVEHDR buffer = recording_test::SoundHeader(sound);
+    EXPECT_EQ(AudioStreamHandler(rec.form.CaptureWindow, &buffer), 1);
+    EXPECT_EQ(rec.State().FileAudioBlocks, 1);
 }
 
 }  // namespace

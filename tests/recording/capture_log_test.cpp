@@ -1,60 +1,13 @@
-// File names, the capture log's block and file, and the elapsed-time text.
-#include <gtest/gtest.h>
-
-#include <QComboBox>
-#include <QDir>
-#include <QFile>
-#include <QLabel>
-#include <QListWidget>
+// The files' names, the capture log's blocks and file, and the window's elapsed-time text and
+// removal of the last log.
 #include <QRegularExpression>
-#include <QTemporaryDir>
-#include <clocale>
-#include <cstring>
-#include <string>
 
-#include "tests/fakes/form_under_test.h"
-#include "tests/support/recorder_internals.h"
+#include "tests/recording/recording_fixture.h"
 
 namespace {
 
-using fakes::FormUnderTest;
-
-// The log lands in the working directory: each test gets an empty one of its own.
-class InTemporaryDirectory {
-  public:
-    InTemporaryDirectory() : previous_(QDir::currentPath()) { QDir::setCurrent(directory_.path()); }
-    ~InTemporaryDirectory() { QDir::setCurrent(previous_); }
-    InTemporaryDirectory(const InTemporaryDirectory&) = delete;
-    InTemporaryDirectory& operator=(const InTemporaryDirectory&) = delete;
-    QString Path(const QString& name) const { return directory_.filePath(name); }
-
-  private:
-    QTemporaryDir directory_;
-    QString previous_;
-};
-
-// A Recorder with its state and input in reach, and what it told.
-struct Bare {
-    fakes::FakeMachine machine;
-    support::RememberedEvents events;
-    Recorder recorder{events};
-    RecordingState& state = RecorderInternals::State(recorder);
-    RecordingInput& input = RecorderInternals::Input(recorder);
-    QStringList& log = RecorderInternals::Log(recorder);
-
-    std::string Path() const {
-        const auto& path = state.CurrentFilePath;
-        return std::string(path.data(), strnlen(path.data(), path.size()));
-    }
-    void BuildFilePath() { RecorderInternals::BuildFilePath(recorder); }
-    void AppendLogBlock() { RecorderInternals::AppendLogBlock(recorder); }
-    void SaveCaptureLog() { RecorderInternals::SaveCaptureLog(recorder); }
-};
-
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
+using recording_test::ReadAll;
+using recording_test::Recording;
 
 TEST(FormatElapsed, HoursMinutesSecondsWithHoursUnbounded) {
     const struct {
@@ -71,7 +24,8 @@ TEST(FormatElapsed, HoursMinutesSecondsWithHoursUnbounded) {
     }
 }
 
-TEST(BuildFilePath, ReplacesSlashesAndEveryColonButTheDrives) {
+// Slashes of the date and colons of the time become hyphens; a drive letter's colon stays.
+TEST(BuildFilePath, TheDestinationTheStampAndTheNumber) {
     const struct {
         const char* destination;
         const char* stamp;
@@ -87,125 +41,84 @@ TEST(BuildFilePath, ReplacesSlashesAndEveryColonButTheDrives) {
         {"E:\\Vidéos/a:b\\", "06/12/2026_14:03:27", 3,
          "E:\\Vidéos-a-b\\VST_06-12-2026_14-03-27_3.avi"},
     };
-    Bare r;
+    Recording rec;
     for (const auto& c : cases) {
-        r.state.CurrentFilePath.fill('Z');  // a longer name left behind must not show through
-        r.input.destination = QString::fromUtf8(c.destination);
-        r.input.stamp = QString::fromUtf8(c.stamp);
-        r.state.FileIndex = c.index;
-        r.BuildFilePath();
-        EXPECT_EQ(r.Path(), c.name);
-        EXPECT_EQ(r.events.names.back(), QString::fromUtf8(c.name));
+        rec.input.destination = QString::fromUtf8(c.destination);
+        rec.input.stamp = QString::fromUtf8(c.stamp);
+        ASSERT_TRUE(rec.Start()) << c.name;
+        EXPECT_EQ(rec.recorder.FilePathOf(c.index), c.name);
+        // The first file's name, as the window is told it and as it is opened.
+        EXPECT_EQ(rec.events.names.back().toStdString(), rec.recorder.FilePathOf(0));
+        EXPECT_EQ(rec.Path(), rec.recorder.FilePathOf(0));
     }
 }
 
-// The buffer takes 255 bytes of UTF-8 and a zero; a longer name is refused, never cut.
-TEST(BuildFilePath, NameLongerThanTheBufferIsRefusedNotCut) {
-    const QString stamp = QStringLiteral("06/12/2026_14:03:27");  // the name adds 29 characters
+// A name holds 255 bytes of UTF-8 and a zero. A capture that writes files is refused at its start
+// when its last possible name (number 65535) would not fit; one that writes none (TV) starts, and
+// a first name that would not fit is left empty, never cut.
+TEST(BuildFilePath, ANameTooLongIsRefusedNeverCut) {
     const struct {
-        QString destination;
-        bool fits;
+        QString destination;  // the name adds 29 bytes to it, 33 for number 65535
+        bool writesFiles;
+        bool starts;
+        bool named;
     } cases[] = {
-        {QString(226, u'x'), true},
-        {QString(227, u'x'), false},
-        {QString(113, u'é'), true},  // two bytes each
-        {QString(113, u'é') + u'x', false},
+        {QString(222, u'x'), true, true, true},          {QString(223, u'x'), true, false, false},
+        {QString(111, u'é'), true, true, true},  // two bytes each
+        {QString(111, u'é') + u'x', true, false, false}, {QString(226, u'x'), false, true, true},
+        {QString(227, u'x'), false, true, false},
     };
-    Bare r;
     for (const auto& c : cases) {
-        r.state.CurrentFilePath.fill('Z');
-        r.input.destination = c.destination;
-        r.input.stamp = stamp;
-        r.BuildFilePath();
-        const QString name = c.destination + QStringLiteral("VST_06-12-2026_14-03-27_0.avi");
-        EXPECT_EQ(r.Path(), c.fits ? name.toStdString() : std::string());
-        EXPECT_EQ(r.events.names.back(), name);
+        SCOPED_TRACE(c.destination.toStdString());
+        Recording rec;
+        rec.input.destination = c.destination;
+        EXPECT_EQ(rec.recorder.Start(rec.input, c.writesFiles), c.starts);
+        EXPECT_EQ(rec.events.texts.size(), c.starts ? 0u : 1u);
+        EXPECT_EQ(rec.Path(), c.named ? rec.recorder.FilePathOf(0) : std::string());
     }
 }
 
-TEST(AppendLogBlock, TenLinesAppendedWithTheVariablesAsTheyStand) {
-    std::setlocale(LC_TIME, "C");
-    Bare r;
-    r.log << QStringLiteral("earlier block");
-    std::strcpy(r.state.CurrentFilePath.data(), "C:\\VST_06-12-2026_14-03-27_0.avi");
-    r.state.FileVideoFrames = 18125;
-    r.state.FileAudioBlocks = -3;
-    r.state.DriverDropCount = 0;
-    r.state.DropCount = 4'294'967'295u;
-    r.state.InsertCount = 1;
-    r.state.TotalDefect = -12;
-    r.state.FileBytes = 2'099'200'000u;
-    r.AppendLogBlock();
-    const QStringList lines = r.log;
-    EXPECT_EQ(r.events.log, lines.mid(1)) << "the window is told the new lines";
-    ASSERT_EQ(lines.size(), 11);
-    EXPECT_EQ(lines[0], QStringLiteral("earlier block"));
-    EXPECT_EQ(lines[1], QString(51, u'-'));
-    EXPECT_EQ(lines[2], QStringLiteral("Fichier      : C:\\VST_06-12-2026_14-03-27_0.avi"));
+// A block of ten lines for each file, with its counters as it ends, and the silence the sound
+// input put in after the last block; every line is shown in the window as it comes. The log is
+// saved as Windows text (Windows-1252, CR LF after every line).
+TEST(SaveCaptureLog, ABlockForEachFileSavedAsWindowsText) {
+    Recording rec;
+    ASSERT_TRUE(QDir().mkdir(QStringLiteral("Vidéos €")));
+    rec.input.destination = QStringLiteral("C:\\Vidéos €\\");
+    rec.input.framePeriodUs = 40'000;
+    rec.Start();
+    for (const DWORD t : {0, 40, 120}) rec.Frame(t);  // 80 missed
+    rec.Sound(7056);
+    rec.Sound(7056);
+    rec.Finish(1200);
+
+    const QString heure = rec.Log().value(2);
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^Heure        : \\d\\d:\\d\\d:\\d\\d$"))
-                    .match(lines[3])
+                    .match(heure)
                     .hasMatch())
-        << lines[3].toStdString();
-    EXPECT_EQ(lines.mid(4), (QStringList{
-                                QStringLiteral("Cp Video     : 18125"),
-                                QStringLiteral("Cp Audio     : -3"),
-                                QStringLiteral("Drop 1       : 0"),
-                                QStringLiteral("Drop 2       : 4294967295"),
-                                QStringLiteral("Insert       : 1"),
-                                QStringLiteral("Total Defaut : -12"),
-                                QStringLiteral("Taille Fic   : 2050000"),
-                            }));
+        << heure.toStdString();
+    EXPECT_EQ(rec.Log().value(1),
+              QStringLiteral("Fichier      : C:\\Vidéos €\\VST_06-12-2026_14-03-27_0.avi"));
+    EXPECT_EQ(rec.events.log, rec.Log());
+    const QByteArray size = QByteArray::number((4 * rec.picture.size() + 2 * 7056) / 1024);
+    const QList<QByteArray> saved = {
+        QByteArray(51, '-'),  "Fichier      : C:\\Vid\xe9os \x80\\VST_06-12-2026_14-03-27_0.avi",
+        heure.toLatin1(),     "Cp Video     : 4",
+        "Cp Audio     : 2",   "Drop 1       : 0",
+        "Drop 2       : 0",   "Insert       : 1",
+        "Total Defaut : 0",   "Taille Fic   : " + size,
+        "Silence      : 1200"};
+    EXPECT_EQ(ReadAll(QStringLiteral("CapLog.txt")), saved.join("\r\n") + "\r\n");
+    EXPECT_TRUE(rec.events.texts.empty());
 }
 
-TEST(AppendLogBlock, FileSizeInWholeKibibytes) {
-    const struct {
-        std::uint32_t bytes;
-        const char* line;
-    } cases[] = {
-        {0, "Taille Fic   : 0"},
-        {1023, "Taille Fic   : 0"},
-        {1024, "Taille Fic   : 1"},
-        {2'099'199'999u, "Taille Fic   : 2049999"},
-        {4'294'967'295u, "Taille Fic   : 4194303"},
-    };
-    Bare r;
-    for (const auto& c : cases) {
-        r.log.clear();
-        r.state.FileBytes = c.bytes;
-        r.AppendLogBlock();
-        EXPECT_EQ(r.log.value(9), QString::fromLatin1(c.line));
-    }
-}
-
-TEST(SaveCaptureLog, WindowsTextWithCrLfAfterEveryLine) {
-    const struct {
-        QStringList lines;
-        QByteArray bytes;
-    } cases[] = {
-        {{}, ""},
-        {{QStringLiteral("abc")}, "abc\r\n"},
-        {{QStringLiteral("Fichier      : C:\\Vidéos\\VST_0.avi"), QString()},
-         "Fichier      : C:\\Vid\xe9os\\VST_0.avi\r\n\r\n"},
-        {{QStringLiteral("cut") + QChar(u'\0') + QStringLiteral("tail"), QStringLiteral("€")},
-         "cut\r\n\x80\r\n"},
-    };
-    InTemporaryDirectory directory;
-    Bare r;
-    for (const auto& c : cases) {
-        r.log = c.lines;
-        r.SaveCaptureLog();
-        EXPECT_EQ(ReadAll(directory.Path(QStringLiteral("CapLog.txt"))), c.bytes);
-    }
-    EXPECT_TRUE(r.events.texts.empty());
-}
-
-TEST(SaveCaptureLog, FailureIsReported) {
-    InTemporaryDirectory directory;
-    ASSERT_TRUE(QDir(directory.Path({})).mkdir(QStringLiteral("CapLog.txt")));
-    Bare r;
-    r.log << QStringLiteral("line");
-    r.SaveCaptureLog();
-    EXPECT_EQ(r.events.texts,
+TEST(SaveCaptureLog, ALogThatCannotBeWrittenIsSaidSo) {
+    Recording rec;
+    ASSERT_TRUE(QDir().mkdir(QStringLiteral("CapLog.txt")));
+    rec.Start();
+    rec.Frame();
+    rec.Finish();
+    EXPECT_EQ(rec.events.texts,
               std::vector<std::string>{"Impossible d'enregistrer le journal de capture "
                                        "\"CapLog.txt\" : ce n'est pas un fichier ..."});
 }
@@ -217,8 +130,8 @@ TEST(DeleteFileIfPresent, TrueOnlyWhenAFileWasDeleted) {
         bool result;
     } cases[] = {{Present::File, true}, {Present::Nothing, false}, {Present::Folder, false}};
     for (const auto& c : cases) {
-        InTemporaryDirectory directory;
-        const QString path = directory.Path(QStringLiteral("CapLog.txt"));
+        recording_test::WorkingDirectory directory;
+        const QString path = QStringLiteral("CapLog.txt");
         if (c.present == Present::File) {
             QFile file(path);
             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -226,7 +139,7 @@ TEST(DeleteFileIfPresent, TrueOnlyWhenAFileWasDeleted) {
         if (c.present == Present::Folder) {
             ASSERT_TRUE(QDir().mkdir(path));
         }
-        EXPECT_EQ(TForm1::DeleteFileIfPresent(QStringLiteral("CapLog.txt")), c.result);
+        EXPECT_EQ(TForm1::DeleteFileIfPresent(path), c.result);
         EXPECT_EQ(QFile::exists(path), c.present == Present::Folder);
     }
 }

@@ -1,5 +1,6 @@
 // What tests and benchmarks need of a Recorder beyond its public face: its state, to put it where
-// a long capture would have taken it (a file of 2 GB), and events that are only remembered.
+// a long capture would have taken it (a file of 2 GB, a drift), and events that are only
+// remembered.
 #pragma once
 
 #include <string>
@@ -9,11 +10,6 @@
 
 struct RecorderInternals {
     static RecordingState& State(Recorder& recorder) { return recorder.state_; }
-    static RecordingInput& Input(Recorder& recorder) { return recorder.input_; }
-    static void BuildFilePath(Recorder& recorder) { recorder.BuildFilePath(); }
-    static void AppendLogBlock(Recorder& recorder) { recorder.AppendLogBlock(); }
-    static void SaveCaptureLog(Recorder& recorder) { recorder.SaveCaptureLog(); }
-    static QStringList& Log(Recorder& recorder) { return recorder.log_; }
 };
 
 namespace support {
