@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Two entry points for a fresh Debian 12 machine (as root): `make demo` and `make test`.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Starting and stopping a capture from the window, and what the recording tells the window.
 #include <QComboBox>
 #include <QFileInfo>

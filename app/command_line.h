@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the command line settles before any window exists: a short usage or the version, the Qt
 // platform the program runs on, and whether it has a display to run on.
 #pragma once

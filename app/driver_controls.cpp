@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The driver list and its changes, the capture window the chosen driver is connected in, the
 // capture format it delivers, and the buttons that open the driver's own dialogs.
 #include <QComboBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main window: every control, every handler and all program-wide state of Vistrel.
 #pragma once
 

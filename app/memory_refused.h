@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Memory the system refuses ends the program with a message, never a hang.
 #pragma once
 

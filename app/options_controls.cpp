@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The options panel: "Options" shows it with the saved values, "Ok" hides it, applies the capture
 // options, takes the frame limit and saves lines 4 to 9 of the settings file. The capture
 // parameters its lists give go to the capture window here, as the frequency and channel lists

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The live picture: overlay or preview, the drawing of each captured frame and the decompressor
 // a Motion-JPEG card keeps open; and the sequence capture the frames come in.
 #include "app/form1.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window's own look and title-bar behaviour: the tiled background with its bevelled frame,
 // moving the borderless window by dragging its surface, and the title strip that minimises it.
 #include <QLabel>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The spine of a run: the main window's creation, its one activation, the start and close
 // timers, "Quitter" and the close, with the run mode deciding which steps run.
 #include <QCheckBox>

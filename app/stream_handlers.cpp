@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The capture service's callbacks: each frame shown as the run mode wants it, then recorded;
 // each sound buffer recorded; the end of the capture closing the recording and, in the
 // automatic modes, the program.

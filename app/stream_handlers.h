@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The three callbacks of a sequence capture, registered by address on the capture window.
 #pragma once
 

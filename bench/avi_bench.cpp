@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // AVI writing: MJPG compression plus writing per frame, what crash safety costs, and how memory
 // grows over a long file. Figures are in bench/README.md.
 #include <benchmark/benchmark.h>

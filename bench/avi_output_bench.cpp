@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The recording's write path against what it is built on, on the same test-card frames (colour
 // bars with picture noise, as an analogue card gives): frames/s of WriteVideoFrame into a file on
 // disk against bare tjCompress2 and against ffmpeg's MJPEG encoder, MB/s of the pass-through

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Wall time of sequence captures on the virtual clock, and of the test card's frames alone.
 // Goal: 60 virtual seconds at 25 fps, 384 x 288, in well under 2 s.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // DrawDib: frames drawn per second at the live display's sizes, against QPainter's own scaling,
 // and heap allocations per frame once the sizes are known. Figures are in bench/README.md.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The video stream handler as a whole (show, status line, record) in the Capture mode at 800 x 600
 // full screen, on test-card frames of 384 x 288: CPU per frame and heap allocations per frame
 // after the first, with the display alone and the TV mode's for comparison. Figures are in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Bytes per frame at equal picture quality: test-card frames (384 x 288, picture noise 0 and 30)
 // compressed by the "MJPG" compressor at its quality 100, by TurboJPEG at settings around it
 // (4:4:4 at JPEG qualities 90 to 100, with and without optimised Huffman tables) and by ffmpeg's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main of the benchmarks that need a Qt application (widgets, fonts, pictures): offscreen
 // unless the caller chose a platform.
 #include <benchmark/benchmark.h>

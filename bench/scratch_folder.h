@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The benchmark program's own folder on the disk the recordings go to (not /dev/shm: the disk's
 // cost is part of what is measured), made at first use and removed with its files at exit.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window skin at every paint: the tiled fill and the frame, against the straightforward way
 // that decodes the tile afresh, draws every tile and sets the frame one pixel at a time.
 #include <benchmark/benchmark.h>

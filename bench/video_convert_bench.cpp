@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Converting a camera's raw picture into the 24-bit bottom-up DIB a capture delivers (libyuv),
 // per frame, at the sizes the program asks of a device, and scaling a larger picture down to
 // them. Figures are in bench/README.md.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The whole program against ffmpeg, in one run: the built program records N seconds from the test
 # card on the virtual clock in each run mode, then ffmpeg encodes the very same frames and sound
 # (decoded from the recording to raw, not timed) at the same chroma. Prints CPU seconds (user +

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The capture window's sequence set-up and sound format, from the options' texts.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Every step runs whatever the previous ones gave, so each applicable message is shown in order.
 // Where the decompressor gave no size (none opened, a refused format), no buffer is made from the
 // answer: a state size that is not positive reads and writes no state, a format size that is not

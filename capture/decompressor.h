@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Motion-JPEG decompressor a card delivering Motion-JPEG gets at start-up: opened, primed for
 // the capture format and kept open until the close. Its decoded format and frame buffer are read
 // by nothing else; frames are drawn from the capture format directly.

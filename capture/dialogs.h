@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the capture code says to its user, and the driver's own dialogs.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The capture drivers: their list, and the capture window a driver is connected in.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "capture/live_display.h"
 
 void ShowPreview(HWND window, bool on) {

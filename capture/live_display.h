@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The capture window's live picture and its sequence capture. Without a window each sends
 // nothing.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The overlay's line of text drawn straight into a 32-bit picture, without opening a painter on
 // it at every frame: each character's antialiased strokes are rendered once per font, and a
 // frame's line blends them where its layout puts them.

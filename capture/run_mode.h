@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How the program was started: its first argument, read once.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How a captured frame is shown: drawn into FrameBitmap, copied into Image1Picture and marked
 // there with the time of day or the status line, then painted by the picture label itself,
 // stretched to its size by DrawDib's nearest-neighbour pass (as a picture control with its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The display half of the video stream handler, one function per run mode.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The capture format: read from the driver, asked of it, and named.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // DrawDib with frames as a capture card sends them — JPEG pictures whole, cut short, corrupt or
 // without their Huffman tables, and uncompressed pictures — under headers that may lie about
 // their size, drawn anywhere on an image. The buffer handed over always holds as many bytes as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The input layout shared by the DrawDib fuzz target and its seed maker: a 16-byte head steering
 // the header, the image and the rectangles, then the frame's bytes as a card would deliver them.
 #pragma once

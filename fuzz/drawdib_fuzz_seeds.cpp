@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writes a starting corpus for drawdib_fuzz into the folder given: JPEG frames of a few sizes and
 // subsamplings as a card sends them, whole, cut short, with a corrupt byte and without their
 // Huffman tables (as many Motion-JPEG cards send them), and uncompressed pictures.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Any bytes as a machine description: the reader must neither crash nor leave a value outside
 // the range platform/README.md gives it, and every warning must be one line of plain text of
 // bounded length, whatever control bytes, invalid UTF-8 or huge values the file holds.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Any bytes as a settings file: the line reader must neither crash nor lose or invent text, and
 // the code page conversion must give every line's bytes back.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // AVI file service: new AVI 1.0 files written stream by stream, with compressed video streams made
 // through the compression manager (compman.h).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The ANSI code page: Windows-1252 text (the settings file, the capture log) to and from the
 // UTF-8 the program works in, through iconv.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Video compression manager: compressors and decompressors found by type and FourCC, driven by
 // messages.
 //

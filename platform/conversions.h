@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The toolkit's text-to-number conversion, with its error box.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Display settings: the desktop size, mode changes (tested, then applied and stored), the cursor,
 // and how a top-level window is shown and brought to the front.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // DrawDib: drawing device-independent bitmaps and Motion-JPEG frames into a device context,
 // stretched when asked.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Files: drive letters, the executable's path as the program sees it, and Windows-style paths
 // mapped to host paths through the drive map (default C: the user's home, Z: the root).
 #pragma once

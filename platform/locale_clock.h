@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The present date and time as the user's locale writes them (its short date and long time
 // formats), for the capture's file names, its log and the time of day over the picture.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The machine description: what a Windows machine would have installed (capture drivers,
 // compressors, display modes, drives) and a scripted user, read from the INI file named by
 // PLATFORM_MACHINE. Every service reads it through Machine(); without the variable the machine

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Messages to the user: every box the program shows goes through one replaceable reporter, so a
 // scripted run prints them and tests record them instead of blocking on a modal box.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Sound service: wave records, synchronous playback of a WAVE image in memory, the default beep.
 #pragma once
 

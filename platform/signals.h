@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The system's requests to end the program (SIGTERM, SIGINT, SIGHUP), turned into a call on the
 // GUI thread's event loop, where the program can end the way its user would end it.
 #pragma once

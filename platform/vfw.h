@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Video capture service: capture windows driven by messages, the drivers behind them, and the
 // three callbacks a sequence capture makes.
 #pragma once

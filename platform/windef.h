@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Base types of the services the program is written against, with the widths those services
 // publish (LONG and DWORD are 32-bit; handles and message parameters are pointer-sized).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The handle registry: toolkit widgets get window handles so that services taking an HWND can
 // reach them, and a handle that is 0, unknown or whose widget is gone is refused safely.
 #pragma once

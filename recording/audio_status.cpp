@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The sound side of a recording: every audio buffer is written and measured against the video
 // of the same file, and a full file is handed over to the next one.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The recording's AVI file: a video stream (compressed here, or Motion-JPEG kept as the card
 // delivers it) and a 16-bit PCM stream, written at the positions the recording state keeps.
 //

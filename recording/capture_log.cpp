@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The capture log: one block of ten lines per recorded file, kept while the capture runs (the
 // window shows each line as it comes) and saved as "CapLog.txt" when it ends.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A recording's start and end, and the names of the files it records.
 #include "recording/recorder.h"
 

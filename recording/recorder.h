@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A recording: the AVI files a capture writes, their names, the roll-over from a full file to
 // the next, the picture kept in step with the sound, and the capture log's blocks. The window
 // hands it what the capture starts with, then every frame and sound buffer, then the end; the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What a recording knows while it runs: its counters, its drift between picture and sound, the
 // file being written and the names of the files to come. The Recorder keeps it; the window's
 // status line and the tests read it.

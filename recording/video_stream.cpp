@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The per-frame work of a recording: the next file opened when none is, the drift acted on, the
 // frame written.
 #include "platform/avifile.h"

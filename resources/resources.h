@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The resources built into the program, found by name and type as the system's resource lookup
 // finds them: "click" of type "WAV", "FondD" of type "BITMAP", the start-up picture and the icon.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The options panel's fields as the settings file keeps them, and the drives its destination
 // list offers.
 #pragma once

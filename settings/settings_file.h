@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The settings file: numbered lines of Windows-1252 text beside the executable, no keys, no
 // sections. Every call reads the whole file afresh and every write rewrites it whole; nothing is
 // kept between calls. Callers hand and receive UTF-8.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The lower folders include nothing from the folders above them: what each may include of the
 # project, itself first. A header of the window's folder reached from below would let its code
 # call upward again unseen, as every program folder's headers are found from the project's root.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Measures picture/sound sync in recorded AVI files of the test card. Every second the card shows
 // an all-white frame and starts a 1 kHz beep at the same instant; in the file the flash's time is
 // its frame index over the video rate, the beep's the first loud sample of a burst over the

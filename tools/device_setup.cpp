@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Chooses a V4L2 device's input, TV standard, picture controls, sound input or native mode as
 // its Source and Format dialogs do, and keeps them for the program's next connections; with
 // --grab, saves pictures of both dialogs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A picture/sound sync source for real capture devices: frames to v4l2loopback devices (YUYV,
 // dark grey) and sound to an ALSA playback device (silence), with at each event a white frame
 // and a 1 kHz beep that leave at the same instant. The instant a frame leaves is the moment of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Draws the program's embedded resources into a folder: the start-up picture (JPEG 900 x 700),
 // the "FondD" background tile (24-bit BMP 126 x 126), the "click" sound (RIFF WAVE, 4,460 bytes)
 // and the window icon (PNG). Run it once and commit what it writes to resources/; given a second

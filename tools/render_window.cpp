@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Renders the main window headless to a PNG, as it stands after start-up on the machine in
 // force (by default the test card): vistrel_render_window OUT.png [RUN_MODE]
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Asks an X11 window to close, as a window manager's close button does (WM_DELETE_WINDOW), so
 // that a headless run goes through the program's own close: vistrel_x11_close_window WINDOW_ID
 #include <X11/Xlib.h>

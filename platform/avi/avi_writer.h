@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Platform-internal: the AVI 1.0 (RIFF) writer behind the AVI file service.
 //
 //   RIFF 'AVI ' { LIST 'hdrl' { avih, per stream LIST 'strl' { strh, strf[, strn] } }

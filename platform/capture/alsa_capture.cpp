@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/capture/alsa_capture.h"
 
 #include <alsa/asoundlib.h>
@@ -28,8 +29,8 @@ constexpr std::int64_t kMicrosPerSecond = 1'000'000;
 // An input that fails this long without bringing a sample is gone.
 constexpr std::int64_t kGiveUpUs = 2'000'000;
 constexpr std::int64_t kRecoveriesApartUs = 500'000;
-// Sound held by the input beyond this (a quarter of its buffer) is read at once, waiting or not.
-constexpr unsigned kKeepUpDivisor = 4;
+// Sound held by the input beyond three quarters of its buffer is read at once, waiting or not.
+constexpr unsigned kKeepUpQuarters = 3;
 
 std::string& TestingConfig() {
     static std::string configuration;
@@ -252,14 +253,14 @@ bool AlsaInput::ReadSome(std::int64_t time) {
 
 // A capture catching up on the events a stop left due has nothing to wait for, so it would read
 // nothing while its input fills, overruns and throws the sound held away: what the input holds
-// past a quarter of its buffer is read now. Reading only when the clock is behind keeps the
-// clock as fine-grained as before whenever the capture keeps up.
+// once it nears full is read now. Short of that the clock moves only as the capture waits, so a
+// busy capture that lags its input by less is paced as it always was.
 void AlsaInput::KeepUp() {
     if (gone_) return;
     const long held = pcm_->GetStatus().delay;
-    const auto quarter = static_cast<long>(std::int64_t{rate_} * kBufferUs / kMicrosPerSecond /
-                                           kKeepUpDivisor);
-    if (held < quarter) return;
+    const auto nearlyFull = static_cast<long>(std::int64_t{rate_} * kBufferUs / kMicrosPerSecond *
+                                              kKeepUpQuarters / 4);
+    if (held < nearlyFull) return;
     const std::uint64_t until = samples_ + static_cast<std::uint64_t>(held);
     while (samples_ < until && ReadFrames(until - samples_)) {
     }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The machine's sound input (ALSA; its "default" device also reaches PulseAudio and PipeWire)
 // as a capture's sound and clock.
 #pragma once

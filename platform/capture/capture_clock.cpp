@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The system clock of a capture: real time, or the scripted user's virtual time.
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The capture drivers a machine has: the V4L2 capture nodes found, or those the machine
 // description names, and the test card.
 #pragma once

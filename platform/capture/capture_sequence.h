@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Sequence capture without a file: runs on the thread that asks for it and returns only when the
 // capture has ended, calling the window's callbacks in time order meanwhile.
 #pragma once

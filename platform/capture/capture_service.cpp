@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The video capture service's entry points: driver descriptions, capture window creation and the
 // message dispatch, with the hook that tests use to watch and steer it.
 #include <QWidget>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Which source stands behind a driver of the machine description.
 #include "platform/capture/capture_source.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What stands behind a capture driver: a video source, an audio source and the clock a capture
 // runs on. The test card is one kind, a V4L2 device with an ALSA sound input the other; the
 // capture window and the capture loop see only these interfaces.

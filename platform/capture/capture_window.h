@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The capture window: a child widget that holds a driver connection, the formats and sequence
 // set-up the program negotiates with it, the three callbacks, and the live picture.
 #pragma once

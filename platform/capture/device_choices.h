@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the user chose in a V4L2 device's own dialogs, remembered per device in the user's
 // settings and applied each time the device is connected.
 #pragma once

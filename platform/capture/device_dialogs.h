@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A V4L2 device's own Source and Format dialogs, modal over the capture window, in French. They
 // work on a DeviceSetup, so tests drive them against one of their own.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What a device's own Source and Format dialogs show and change: its inputs, TV standards,
 // picture controls, sound input and native modes. The V4L2 driver answers it from the device;
 // tests answer it themselves.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Sysfs links are relative ("../../devices/…"), so resolving them under `sysfsRoot` works as
 // well on a copy of the tree as on /sys itself.
 #include "platform/capture/device_sysfs.h"

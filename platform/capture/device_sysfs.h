@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What sysfs tells about a V4L2 device node: the USB device it belongs to, its serial number,
 // and the ALSA capture card on the same USB device (a grabber's or a webcam's own sound).
 #pragma once

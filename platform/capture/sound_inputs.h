@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The machine's ALSA sound capture inputs, as a device's Source dialog offers them, and the one
 // a V4L2 device records with.
 #pragma once

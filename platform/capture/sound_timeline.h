@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where a sound input's samples sit on the system's monotonic clock, the clock V4L2 stamps
 // frames with: what matches a picture to the sound recorded with it, and what tells how much
 // sound a stalled or restarted input lost.

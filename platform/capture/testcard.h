@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The built-in test card: the pictures and the sound a capture driver delivers when no real
 // device stands behind it. Everything is laid out ahead in buffers allocated once, so rendering a
 // frame or filling an audio buffer never allocates.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The test card behind the capture-source interfaces: formats from the machine description, a
 // picture rendered for each grid frame, its beeps, and the scripted user's clock.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/capture/v4l2_io.h"
 
 #include "platform/capture/capture_source.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The system calls a V4L2 device is driven through. Tests replace them with a scripted device,
 // so the whole driver runs without hardware.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What pictures a V4L2 device can give, and which of them feeds a picture of the size the
 // program asks for.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The V4L2 requests the program makes, by name, and the device's refusals of them told on
 // standard error.
 #pragma once

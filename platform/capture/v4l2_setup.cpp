@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/capture/v4l2_setup.h"
 
 #include <linux/videodev2.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A V4L2 device's inputs, TV standards and picture controls: listed and changed for its dialogs,
 // and the remembered choices applied each time it is connected.
 #pragma once

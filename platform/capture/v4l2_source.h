@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // V4L2 video devices (webcams, capture cards) as capture drivers.
 #pragma once
 

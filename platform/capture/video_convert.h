@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Raw camera pictures to the 24-bit bottom-up DIB a capture delivers (libyuv, SIMD).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A device's pictures, raw or Motion-JPEG, to the 24-bit bottom-up DIB of the size the program
 // asks for, scaled when the device gives another size (libyuv).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Platform-internal: the compressors the compression manager can open, and the seam through
 // which tests install their own (a fake "DIVX", a compressor that fails).
 #pragma once

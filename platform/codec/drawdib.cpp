@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // DrawDib on Qt images: DIBs and JPEG frames converted, scaled and clipped in one pass, straight
 // into the image's pixels when it has a 32-bit RGB format.
 #include "platform/drawdib.h"

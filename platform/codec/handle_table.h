@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Objects reached through the opaque handles an API gives out. Handles are numbers never given
 // out twice, so a stale handle cannot reach a newer object.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // libjpeg with its own API: an error manager that jumps back instead of exiting, a destination
 // that writes into the caller's buffer without ever growing it, and a memory manager whose
 // per-picture pool is a bump arena kept from picture to picture. libjpeg frees that pool at the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // JPEG pictures compressed and decoded through libjpeg, with libjpeg's working memory for a
 // picture kept for the next one: once a picture of a size has been coded, the next ones of that
 // size allocate nothing, which a capture compressing or decoding every frame relies on.

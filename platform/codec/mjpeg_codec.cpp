@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The "MJPG" compressor and decompressor on libjpeg, allocating nothing per frame.
 #include <cctype>
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The display service: checks the caller's DEVMODEA, then hands a plain size to the backend the
 // machine description chooses (the real X screen, or the described one); the cursor and window
 // activation go to the same backend.

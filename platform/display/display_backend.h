@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Inside the display service: the backends behind ChangeDisplaySettingsA, GetSystemMetrics and
 // the cursor. display.cpp validates the caller's record and picks a backend; a backend only ever
 // sees a well-formed size.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The described display: where no X screen is used (offscreen, Wayland, or on request), the
 // machine description says what the desktop is and how each mode change is answered.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The real X screen: RandR answers mode tests from the modes of the primary (or first connected)
 // output and drives that output's CRTC; the cursor is the X pointer; windows are activated as
 // x11_foreground.h says. Everything goes through a connection of our own, so the answers never

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/display/x11_error_trap.h"
 
 namespace platform::display {

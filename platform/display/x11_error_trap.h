@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Protocol errors on the display service's own X connection. Xlib's default handler ends the
 // process on any of them; a mode the server refuses, an output or a window that vanished between
 // two requests, must only fail the call in progress.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Window activation on the display service's own X connection (display_x11.cpp's).
 #pragma once
 

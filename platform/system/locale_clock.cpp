@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The locale's date and time formats, read from the C library's locale data.
 #include "platform/locale_clock.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What one of the system's requests to end (SIGTERM, SIGINT, SIGHUP) does, from when it comes.
 // Pure, so that the signal handler may call it and tests may give it any times.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The sound service on ALSA: a WAVE image in memory is checked chunk by chunk, then played on
 // the "default" device and drained before the call returns. SND_ASYNC is played synchronously
 // too: the program only ever waits for its click, and a sound cut short by the next one would be

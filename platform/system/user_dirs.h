@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The user's own folders as the desktop names them (xdg-user-dirs).
 #pragma once
 

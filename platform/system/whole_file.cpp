@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Whole-file reads, replacements and overwrites, and the per-user store that stands in for a
 // program folder the user may not write.
 #include <fcntl.h>

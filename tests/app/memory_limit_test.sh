@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The built program, headless, in Capture mode under address-space limits (`ulimit -v`) from
 # enough to record down to too little to start: wherever the limit refuses memory (a thread's
 # stack, the capture's buffers, the stream's format, the first write), the run ends by itself with

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Every run mode of the built program on a real X server (Xvfb, 1024 x 768 with smaller modes
 # added): how it starts, what it records, how it ends, what it leaves in its settings file beside
 # the executable and what it does to the screen. Screenshots are left in BUILD/screenshots/.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The system's request to end while a start-up message of the Capture mode waits for the user, on
 # a real X server (Xvfb at 1024 x 768 with 800 x 600 added) with real message boxes: the screen
 # has been switched to 800 x 600 by then. The box is closed unread, its text kept on standard

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window skin as a rule per pixel, worked out pixel by pixel with no drawing at all, to hold
 // renders and screenshots of the window against.
 #pragma once

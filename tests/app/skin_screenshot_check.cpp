@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Holds a screenshot of the main window against the skin's rules on the window's own surface:
 //   skin_screenshot_check SHOT.png [options]
 // The surface is found on a window made here, offscreen on the same machine and resized to the

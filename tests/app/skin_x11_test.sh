@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The window skin, the drag and the options panel on a real X server (Xvfb, no window manager):
 # screenshots of the window held pixel by pixel against the skin's rules, with the options panel
 # closed and open and at 800 x 600; a drag from the frame that leaves the window on the way; the

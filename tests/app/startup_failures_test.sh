@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Every start-up failure in every run mode, headless: the program shows its message and never
 # crashes or hangs. Capture, Time and TV end by themselves (with a status of 0), as every run
 # without a compressor does; the interactive window otherwise stays for its user (a Frame Max or

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Time mode keeps the keyboard: when the focus goes to another X client, the blinking tile takes
 # it back at its very next blink (one every 50 frames at 25 frames a second: 2 s), so that
 # Escape is never dead for longer. On a real X server (Xvfb) with no window manager, where the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The program on a real X server (Xvfb at 1024 x 768): the windowed window around the test card's
 # live picture, opened at top 15 and centred with no settings file beside it, and the Capture mode switching the screen to 800 x 600 through XRandR, restored
 # by the close. Screenshots are left in BUILD/screenshots/.

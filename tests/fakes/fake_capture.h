@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A capture service for component tests: it sees every message the program sends to a capture
 // window (through the platform's message hook), records them in order and answers them as a test
 // steers it, so that no driver behind the windows is ever reached.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A main window created on a fake machine with a fake capture service, its messages recorded.
 // The program lies in a folder of its own (drive C:), so its settings file is the test's alone.
 #pragma once

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The Debian package as a user gets it: built with `make package`'s rule, checked by lintian,
 # installed with apt-get (its dependencies resolved from the distribution), started from the
 # installed launcher's command in Capture mode on an X server as an ordinary user, where it

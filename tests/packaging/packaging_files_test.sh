@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The files installed beside the program carry the program's version and pass their formats' own
 # checkers: the launcher with its three run-mode actions, the AppStream metainfo, the manual page,
 # and one icon per usual size.
@@ -17,7 +18,7 @@ while read -r place found; do
 done <<VERSIONS
 --version $("$build/app/vistrel" --version | sed -n 's/^vistrel //p')
 package $(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
-manual-page $(sed -n '1s/.*"Vistrel \([^"]*\)".*/\1/p' "$build/packaging/vistrel.1")
+manual-page $(sed -n '/^\.TH/s/.*"Vistrel \([^"]*\)".*/\1/p' "$build/packaging/vistrel.1")
 metainfo $(grep -o -m1 '<release version="[^"]*"' "$packaging/org.vistrel.vistrel.metainfo.xml" | cut -d'"' -f2)
 changelog $(sed -n '1s/^vistrel (\(.*\)).*/\1/p' "$packaging/changelog")
 VERSIONS

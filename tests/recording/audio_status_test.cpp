@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Sound into a recording (its drift measured, a full file rolled over to the next) and the end
 // of a capture; through the window, what the end does in each run mode.
 #include <QComboBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The recording's AVI files, written through a Recorder and read back by ffprobe and ffmpeg; the
 // probe for a compressor; and a whole capture on the platform's test card.
 #include <sys/resource.h>

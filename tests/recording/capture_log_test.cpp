@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The files' names, the capture log's blocks and file, and the window's elapsed-time text and
 // removal of the last log.
 #include <QRegularExpression>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Starting and stopping a capture on a fake capture service, and the start timer of the
 // automatic run modes.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A destination typed as the system names a folder is that folder: the files go there, named
 // through the drives, and only the date and time are hyphenated.
 #include <gtest/gtest.h>

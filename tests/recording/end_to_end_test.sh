@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The built program records headless in Capture mode on the virtual clock and closes itself: its
 # file is whole, holds what the log says, keeps picture and sound in step, and the log is
 # Windows-1252 text with CR LF line ends.

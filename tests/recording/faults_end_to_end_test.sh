@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The built program, headless, where things go wrong: the disk refuses a write, the card refuses
 # both picture sizes, the destination holds a forbidden character, the system asks it to end.
 # Each run must leave whole files that hold what the log says, and lose or overwrite nothing.

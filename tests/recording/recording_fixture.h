@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A Recorder on a fake machine, in a working directory of its own that is drive C:, handed frames
 // and sound as a capture hands them; its files read back by ffprobe and ffmpeg. Files are
 // recorded for real and small: unless a test gives its own pictures, the card delivers a 32 x 24

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The built program records 12 s on the real clock while its thread is held for 3 s: a modal box
 # left open, the process stopped and continued, one write to a slow disk. The frames the test card
 # missed meanwhile are made up, so picture and sound stay in step after the stall, and the log

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Frames into a recording: the drift checks and their period, the frames the picture lacks
 // against the sound made up, the full file paid back; and what the window shows of each frame in
 // each run mode.
@@ -226,7 +227,7 @@ TEST(StatusLine, SignsAndWidthsOfEachPiece) {
     WindowRecording rec;
     rec.StartCapture();
     for (const auto& c : cases) {
-        ShowStatusFrame(rec.form, recording_test::FrameHeader(rec.picture, 0), c.figures);
+        ShowStatusFrame(rec.form.Display, recording_test::FrameHeader(rec.picture, 0), c.figures);
         EXPECT_TRUE(rec.form.OverlayText.endsWith(QString::fromLatin1(c.shown)))
             << rec.form.OverlayText.toStdString();
     }

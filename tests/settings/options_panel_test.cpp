@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The options panel on a fake machine whose drive X: holds the program's own folder, so that the
 // settings file beside it is the real one the panel reads and writes.
 #include <gtest/gtest.h>

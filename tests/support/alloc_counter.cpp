@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Replaces the global operator new and delete of the program it is linked into, and stands in
 // front of the C library's allocator.
 #include "tests/support/alloc_counter.h"

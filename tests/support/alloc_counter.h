@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Counts the allocations of a program that links alloc_counter.cpp, to show that a path runs
 // without allocating: operator new (plain and nothrow), and the C library's malloc, calloc and
 // realloc, whoever calls them (operator new, Qt, libjpeg).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The stream headers the AVI tests and benchmarks create their files with: 25 frames a second
 // of the given picture, and 44.1 kHz 16-bit stereo PCM.
 #pragma once

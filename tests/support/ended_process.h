@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A process number nobody holds: that of a child which has ended and been waited for, as a
 // program killed mid-save leaves behind.
 #pragma once

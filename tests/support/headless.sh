@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Shared start of the scripts that run the built program headless on its test card: a work folder
 # removed at exit, the offscreen platform, `fail`, which names the running $case and shows
 # the stderr.txt of its folder $dir, and `machine`, which describes the test card's machine.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What tests and benchmarks need of a Recorder beyond its public face: its state, to put it where
 // a long capture would have taken it (a file of 2 GB, a drift), and events that are only
 // remembered.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Shared start of the scripts that run the program on a real X server: a work folder removed at
 # exit together with every process started, and an Xvfb of the script's own.
 #   source x_server.sh BUILD TOOL...   (the test is skipped, exit 0, when a tool is missing)

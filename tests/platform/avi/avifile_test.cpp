@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The AVI file service, checked on real files: ffprobe and ffmpeg read and decode them, and a small
 // RIFF reader checks the layout players are lenient about.
 #include "platform/avifile.h"

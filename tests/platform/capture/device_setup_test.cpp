@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A device's Source and Format dialogs: the device's inputs, standards and controls as the V4L2
 // calls give them, the dialogs' round trips, and the choices kept per device.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A scripted V4L2 device behind the platform's system-call seam: no thread and no sleep. The
 // test lists the frames (bytes, when they are taken and ready, flags) and the faults; the device
 // answers the ioctls a capture makes and remembers what was done to it. As a driver does, it

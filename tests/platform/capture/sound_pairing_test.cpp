@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Which sound input a V4L2 device records with: its own USB sound card found in a fake sysfs
 // tree laid out as the kernel does, what was remembered for it, or the machine description's.
 #include <gtest/gtest.h>

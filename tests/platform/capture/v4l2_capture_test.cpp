@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Real capture drivers without hardware: a scripted V4L2 device behind the system-call seam,
 // and ALSA's own `file` PCM reading a raw file for the sound input.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The program, unchanged, records from a real-device driver: a scripted V4L2 camera and ALSA's
 // `file` input. Every second the camera shows a white frame and the sound a 1 kHz beep at the
 // same instant; the file must play and keep them in step, as the sync tool measures.

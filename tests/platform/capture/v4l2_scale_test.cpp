@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Devices that give other sizes than the program asks for: which of their modes is chosen, and
 // what the scaled pictures look like, on the scripted V4L2 device.
 #include <gtest/gtest.h>

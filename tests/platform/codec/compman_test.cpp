@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The compression manager and its Motion-JPEG compressor and decompressor.
 #include "platform/compman.h"
 

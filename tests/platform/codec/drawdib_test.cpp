@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // DrawDib: every source layout drawn to the right place in the right colours, stretching,
 // sub-rectangles, clipping, JPEG frames whole and damaged, and everything that must be refused.
 #include "platform/drawdib.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The display service on the described display (the backend every offscreen run uses).
 #include "platform/display.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The display service on a real X server. display_x11_test.sh starts a private Xvfb (1024x768,
 // with 800x600 added to its output) and names it in VISTREL_XVFB_DISPLAY; anywhere else, a
 // developer's own screen included, these tests skip rather than change a real display.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The X11 display backend against a private Xvfb: 1024x768 with 800x600 added to its output, then
 # the display tests run on Qt's xcb platform.
 # Usage: display_x11_test.sh BUILD_DIR. Skips (exit 0) only where Xvfb is not installed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Failures in the display tests print a size as 800x600.
 #pragma once
 

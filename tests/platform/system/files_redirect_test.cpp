@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Files of the program's own folder: written beside the program when the user may write there,
 // else to the user's store, and read from the store first. The protected case needs a folder the
 // user truly may not write, which root never meets: files_redirect_test.sh runs this program as

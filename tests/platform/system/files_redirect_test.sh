@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The program installed where its user may not write: a copy in a read-only folder, run as the
 # unprivileged user "nobody" with a home of its own. Its settings written to the program folder go
 # to $XDG_CONFIG_HOME/NAME/ (a copy left in $XDG_DATA_HOME/NAME/, where they were once kept, is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The system's requests to end: the first reaches the event loop once, a repeat soon after is the
 // same request and changes nothing, a deliberate one later kills; nohup's ignored hang-up stays
 // ignored; a write past the file size limit is an error rather than the end of the process.

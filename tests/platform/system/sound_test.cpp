@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The sound service: WAVE images checked without reading past them, silence where no device
 // opens, full playback on ALSA's null device. Each test points ALSA at a configuration of its
 // own, so the results do not depend on the machine's sound hardware.
