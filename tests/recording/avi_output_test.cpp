@@ -294,41 +294,39 @@ struct LoweredLimits {
 
 // A write the disk refuses (a full disk, the file size limit of `ulimit -f`, the AVI 1.0 limit
 // lowered so a test reaches it) used to be counted and passed over: the capture went on, the log
-// said 750 frames where the file held 14. Now the capture is stopped at once, nothing more is
-// written, the log tells what the file holds, and once the capture has ended one message names
-// the files that hold it. A file that took nothing is removed and not logged.
+// said 750 frames where the file held 14. Now the capture is stopped at the first refused frame
+// or buffer, nothing more is written, the log tells what the file holds, and once the capture has
+// ended one message names the files that hold it. A file that took nothing is removed and not
+// logged.
 TEST(AviOutput, AWriteTheDiskRefusesEndsTheCaptureAndTheLogTellsWhatTheFileHolds) {
-    const std::string refused = "Écriture impossible sur le disque de destination (";
+    const std::string full = "disque plein", limit = "taille maximale d'un fichier AVI atteinte";
+    const std::string inFirst = ". L'enregistrement est dans le fichier \"C:\\VST_s_0.avi\" ...";
     const struct {
         const char* name;
         int rollOvers;
         rlim_t fileLimit;        // ulimit -f in bytes; 0: none
         std::uint64_t aviLimit;  // of the files opened after the roll-overs; 0: none
+        DWORD soundBytes;        // each buffer's: whether a frame or a buffer is refused first
         int error;
         bool empty;
-        const char* told;  // after the reason
+        std::string reason;
+        std::string recorded;  // where the capture is, after "la capture est arrêtée"
     } cases[] = {
-        {"ulimit -f", 0, 2'000'000, 0, EFBIG, false,
-         "disque plein) : la capture est arrêtée. L'enregistrement est dans le fichier "
-         "\"C:\\VST_s_0.avi\" ..."},
-        {"AVI 1.0 limit", 0, 0, 2'000'000, kFileAviLimit, false,
-         "taille maximale d'un fichier AVI atteinte) : la capture est arrêtée. L'enregistrement "
-         "est dans le fichier \"C:\\VST_s_0.avi\" ..."},
-        {"not even a frame", 0, 600, 0, EFBIG, true,
-         "disque plein) : la capture est arrêtée et rien n'a pu être enregistré ..."},
-        {"a roll-over's file", 1, 0, 1, kFileAviLimit, true,
-         "taille maximale d'un fichier AVI atteinte) : la capture est arrêtée. L'enregistrement "
-         "est dans le fichier \"C:\\VST_s_0.avi\" ..."},
-        {"the fourth file", 3, 0, 1, kFileAviLimit, true,
-         "taille maximale d'un fichier AVI atteinte) : la capture est arrêtée. L'enregistrement "
-         "est dans les fichiers \"C:\\VST_s_0.avi\" à \"C:\\VST_s_2.avi\" ..."},
+        {"ulimit -f", 0, 2'000'000, 0, 17640, EFBIG, false, full, inFirst},
+        {"AVI 1.0 limit", 0, 0, 1'000'000, 176'400, kFileAviLimit, false, limit, inFirst},
+        {"not even a frame", 0, 600, 0, 17640, EFBIG, true, full,
+         " et rien n'a pu être enregistré ..."},
+        {"a roll-over's file", 1, 0, 1, 17640, kFileAviLimit, true, limit, inFirst},
+        {"the fourth file", 3, 0, 1, 17640, kFileAviLimit, true, limit,
+         ". L'enregistrement est dans les fichiers \"C:\\VST_s_0.avi\" à "
+         "\"C:\\VST_s_2.avi\" ..."},
     };
     const LoweredLimits limits;
-    std::vector<char> sound(17640);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         CardRecording rec(false, 1);
         std::vector<BYTE>& frame = rec.frames[0];
+        std::vector<char> sound(c.soundBytes);
         ASSERT_TRUE(rec.Start());
         for (int n = 0; n < c.rollOvers; ++n) {
             rec.Frame(frame);
@@ -336,13 +334,16 @@ TEST(AviOutput, AWriteTheDiskRefusesEndsTheCaptureAndTheLogTellsWhatTheFileHolds
         }
         if (c.aviLimit != 0) platform::SetAviWriterLimits({c.aviLimit, true});
         if (c.fileLimit != 0) limits.FileSize(c.fileLimit);
-        for (int n = 0; n < 1000 && rec.events.stops == 0; ++n) {
+        // Frames and buffers until one is refused: that one stops the capture.
+        for (int n = 0; n < 1000 && rec.recorder.LastResult() == AVIERR_OK; ++n) {
             rec.Frame(frame);
-            rec.Sound(sound);
+            if (rec.recorder.LastResult() == AVIERR_OK) rec.Sound(sound);
         }
         ASSERT_EQ(rec.events.stops, 1) << "stopped as the abort key stops";
         EXPECT_EQ(rec.State().WriteFailed.Error, c.error);
         const std::int32_t held = rec.State().FileVideoFrames;
+        fprintf(stderr, "DEBUG %s held %d blocks %d bytes %u frame %zu\n", c.name, held,
+                rec.State().FileAudioBlocks, rec.State().FileBytes, frame.size());
         const std::uint32_t bytes = rec.State().FileBytes;
         rec.Frame(frame);
         rec.Sound(sound);
@@ -353,7 +354,9 @@ TEST(AviOutput, AWriteTheDiskRefusesEndsTheCaptureAndTheLogTellsWhatTheFileHolds
         rec.Finish();
         limits.Restore();
 
-        EXPECT_EQ(rec.events.texts, std::vector<std::string>{refused + c.told});
+        EXPECT_EQ(rec.events.texts,
+                  std::vector<std::string>{"Écriture impossible sur le disque de destination (" +
+                                           c.reason + ") : la capture est arrêtée" + c.recorded});
         const qsizetype blocks = c.rollOvers + (c.empty ? 0 : 1);
         ASSERT_EQ(rec.Log().size(), blocks * kLogBlockLines);
         if (rec.Log().isEmpty()) {
@@ -383,7 +386,7 @@ TEST(AviOutput, AFileStillOpenIsCompletedWhenTheNextOpensOrTheRecordingGoes) {
     const QString files[] = {rec.HostFile(0), rec.HostFile(1)};
     rec.owned.reset();
     for (const auto& [file, count] : {std::pair{files[0], "1"}, {files[1], "2"}}) {
-        EXPECT_EQ(Text(Streams(file)[0].toObject()["nb_frames"]), count) << "headers completed";
+        EXPECT_EQ(Text(Streams(file).at(0).toObject()["nb_frames"]), count) << "headers completed";
         ExpectCleanDecode(file);
     }
 }

@@ -167,7 +167,7 @@ inline std::string Text(const QJsonValue& value) {
 
 // Frames ffmpeg decodes from a file's video stream.
 inline std::string FramesRead(const QString& path) {
-    return Text(Streams(path)[0].toObject()["nb_read_frames"]);
+    return Text(Streams(path).at(0).toObject()["nb_read_frames"]);
 }
 
 inline void ExpectCleanDecode(const QString& path) {
