@@ -201,27 +201,41 @@ TEST(AviOutput, ProbeFindsTheCompressorsTheMachineHasAndLeavesItsFile) {
 // ---- failures ----
 
 // A file that cannot be opened, or that the open leaves unable to take a frame, stops the
-// capture, since nothing could be written, with the warning sound; no file is left behind.
-TEST(AviOutput, AFileThatCannotBeOpenedStopsTheCaptureAndIsNotLeft) {
+// capture, since nothing could be written, and is not left behind; the frames and buffers still
+// to come count nothing. A compressor that cannot take the stream is told with the file and the
+// reason (the memory a fault stands for), without the warning sound; a missing one keeps its
+// file, which can take nothing, until the close.
+TEST(AviOutput, AFileThatCannotTakeAFrameStopsTheCaptureAndIsNotLeft) {
     CardRecording rec;
     const std::string folder = rec.directory.directory.path().toStdString();
     ASSERT_EQ(symlink("elsewhere.avi", (folder + "/VST_link_0.avi").c_str()), 0);
     const std::vector<BYTE> rgb = rec.input.format;
     const std::vector<BYTE> eightBits =
         recording_test::Bytes(CardFormat(kWidth, kHeight, BI_RGB, 8));
-    const std::string opened = kOpenFailed + "\n";
+    const std::string opened = kOpenFailed + "\n", codec = kCodecMissing + "\n" + folder;
     const struct {
         const char* stamp;
         const char* destination;
         std::vector<BYTE> format;
+        const char* compressor;
+        bool fault;  // the compressor fails inside its call
         std::string told;
+        bool warning;
+        bool kept;  // the file held until the close
     } cases[] = {
-        {"absent", "C:\\absent\\", rgb,
-         opened + folder + "/absent/VST_absent_0.avi : dossier introuvable"},
-        {"link", "C:\\", rgb, opened + folder + "/VST_link_0.avi : ce n'est pas un fichier"},
-        {"drive", "Q:\\", rgb, opened + "Q:\\VST_drive_0.avi : lecteur introuvable"},
-        {"refused", "C:\\", eightBits, kVideoFormatFailed},
-        {"none", "C:\\", {}, kVideoFormatFailed},
+        {"absent", "C:\\absent\\", rgb, "MJPG", false,
+         opened + folder + "/absent/VST_absent_0.avi : dossier introuvable", true, false},
+        {"link", "C:\\", rgb, "MJPG", false,
+         opened + folder + "/VST_link_0.avi : ce n'est pas un fichier", true, false},
+        {"drive", "Q:\\", rgb, "MJPG", false, opened + "Q:\\VST_drive_0.avi : lecteur introuvable",
+         true, false},
+        {"refused", "C:\\", eightBits, "MJPG", false, kVideoFormatFailed, true, false},
+        {"none", "C:\\", {}, "MJPG", false, kVideoFormatFailed, true, false},
+        {"divx", "C:\\", rgb, "DIVX", false, codec + "/VST_divx_0.avi : la capture est arrêtée ...",
+         false, true},
+        {"fault", "C:\\", rgb, "DIVX", true,
+         codec + "/VST_fault_0.avi : mémoire insuffisante : la capture est arrêtée ...", false,
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stamp);
@@ -229,48 +243,25 @@ TEST(AviOutput, AFileThatCannotBeOpenedStopsTheCaptureAndIsNotLeft) {
         rec.input.stamp = QString::fromLatin1(c.stamp);
         rec.input.destination = QString::fromLatin1(c.destination);
         rec.input.format = c.format;
+        rec.input.compressor = QString::fromLatin1(c.compressor);
+        std::optional<FakeDivx> divx;
+        if (c.fault) divx.emplace(true);
         ASSERT_TRUE(rec.Start());
         rec.Frame(rec.frames[0]);
+        EXPECT_EQ(rec.recorder.Output().File != nullptr, c.kept);
+        rec.Frame(rec.frames[1]);
+        rec.Sound(7056);
+        EXPECT_EQ(rec.State().FileVideoFrames + rec.State().FileAudioBlocks, 0);
+        EXPECT_EQ(rec.State().CaptureFrames + rec.State().FileBytes, 0u);
+        rec.Finish();
         EXPECT_EQ(rec.events.texts, std::vector<std::string>{c.told});
-        EXPECT_EQ(rec.events.warnings, 1);
+        EXPECT_EQ(rec.events.warnings, c.warning ? 1 : 0);
         EXPECT_EQ(rec.events.stops, 1);
         EXPECT_TRUE(HoldsNothing(rec.recorder));
         EXPECT_FALSE(QFile::exists(rec.HostFile(0)));
     }
     EXPECT_FALSE(QFile::exists(QString::fromStdString(folder + "/elsewhere.avi")))
         << "written through the link";
-}
-
-// A compressor that cannot take the stream: the codec text names the file and the reason (the
-// memory a fault stands for), the capture stops, writes count nothing, and the file, which can
-// take nothing, is gone once released. A missing compressor keeps its file until the close.
-TEST(AviOutput, ACompressorThatFailsStopsTheCaptureAndLeavesNoFile) {
-    for (const bool fault : {false, true}) {
-        SCOPED_TRACE(fault);
-        CardRecording rec;
-        rec.input.compressor = QStringLiteral("DIVX");
-        std::optional<FakeDivx> divx;
-        if (fault) divx.emplace(true);
-        ASSERT_TRUE(rec.Start());
-        rec.Frame(rec.frames[0]);
-        const std::string cost = fault ? " : mémoire insuffisante : la capture est arrêtée ..."
-                                       : " : la capture est arrêtée ...";
-        const std::vector<std::string> told{kCodecMissing + "\n" + rec.HostFile(0).toStdString() +
-                                            cost};
-        EXPECT_EQ(rec.events.texts, told);
-        EXPECT_EQ(rec.events.stops, 1);
-        const Recorder::AviOutputFile& out = rec.recorder.Output();
-        EXPECT_EQ(out.File && out.RawVideoStream, !fault);
-        rec.Frame(rec.frames[1]);
-        rec.Sound(7056);
-        EXPECT_EQ(rec.State().FileVideoFrames + rec.State().FileAudioBlocks, 0);
-        EXPECT_EQ(rec.State().CaptureFrames + rec.State().FileBytes, 0u);
-        rec.Finish();
-        EXPECT_EQ(rec.events.texts, told) << "and nothing more";
-        EXPECT_EQ(rec.events.warnings, 0);
-        EXPECT_TRUE(HoldsNothing(rec.recorder));
-        EXPECT_FALSE(QFile::exists(rec.HostFile(0)));
-    }
 }
 
 // The limits a test lowers, put back however it ends.
