@@ -29,6 +29,11 @@
 #include "tests/fakes/form_under_test.h"
 #include "tests/support/recorder_internals.h"
 
+// Failures show texts as text.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace recording_test {
 
 constexpr std::uint32_t kFullFileBytes = 2'099'200'000;
