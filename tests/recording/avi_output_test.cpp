@@ -202,27 +202,41 @@ TEST(AviOutput, ProbeFindsTheCompressorsTheMachineHasAndLeavesItsFile) {
 // ---- failures ----
 
 // A file that cannot be opened, or that the open leaves unable to take a frame, stops the
-// capture, since nothing could be written, with the warning sound; no file is left behind.
-TEST(AviOutput, AFileThatCannotBeOpenedStopsTheCaptureAndIsNotLeft) {
+// capture, since nothing could be written, and is not left behind; the frames and buffers still
+// to come count nothing. A compressor that cannot take the stream is told with the file and the
+// reason (the memory a fault stands for), without the warning sound; a missing one keeps its
+// file, which can take nothing, until the close.
+TEST(AviOutput, AFileThatCannotTakeAFrameStopsTheCaptureAndIsNotLeft) {
     CardRecording rec;
     const std::string folder = rec.directory.directory.path().toStdString();
     ASSERT_EQ(symlink("elsewhere.avi", (folder + "/VST_link_0.avi").c_str()), 0);
     const std::vector<BYTE> rgb = rec.input.format;
     const std::vector<BYTE> eightBits =
         recording_test::Bytes(CardFormat(kWidth, kHeight, BI_RGB, 8));
-    const std::string opened = kOpenFailed + "\n";
+    const std::string opened = kOpenFailed + "\n", codec = kCodecMissing + "\n" + folder;
     const struct {
         const char* stamp;
         const char* destination;
         std::vector<BYTE> format;
+        const char* compressor;
+        bool fault;  // the compressor fails inside its call
         std::string told;
+        bool warning;
+        bool kept;  // the file held until the close
     } cases[] = {
-        {"absent", "C:\\absent\\", rgb,
-         opened + folder + "/absent/VST_absent_0.avi : dossier introuvable"},
-        {"link", "C:\\", rgb, opened + folder + "/VST_link_0.avi : ce n'est pas un fichier"},
-        {"drive", "Q:\\", rgb, opened + "Q:\\VST_drive_0.avi : lecteur introuvable"},
-        {"refused", "C:\\", eightBits, kVideoFormatFailed},
-        {"none", "C:\\", {}, kVideoFormatFailed},
+        {"absent", "C:\\absent\\", rgb, "MJPG", false,
+         opened + folder + "/absent/VST_absent_0.avi : dossier introuvable", true, false},
+        {"link", "C:\\", rgb, "MJPG", false,
+         opened + folder + "/VST_link_0.avi : ce n'est pas un fichier", true, false},
+        {"drive", "Q:\\", rgb, "MJPG", false, opened + "Q:\\VST_drive_0.avi : lecteur introuvable",
+         true, false},
+        {"refused", "C:\\", eightBits, "MJPG", false, kVideoFormatFailed, true, false},
+        {"none", "C:\\", {}, "MJPG", false, kVideoFormatFailed, true, false},
+        {"divx", "C:\\", rgb, "DIVX", false, codec + "/VST_divx_0.avi : la capture est arrêtée ...",
+         false, true},
+        {"fault", "C:\\", rgb, "DIVX", true,
+         codec + "/VST_fault_0.avi : mémoire insuffisante : la capture est arrêtée ...", false,
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stamp);
@@ -230,48 +244,25 @@ TEST(AviOutput, AFileThatCannotBeOpenedStopsTheCaptureAndIsNotLeft) {
         rec.input.stamp = QString::fromLatin1(c.stamp);
         rec.input.destination = QString::fromLatin1(c.destination);
         rec.input.format = c.format;
+        rec.input.compressor = QString::fromLatin1(c.compressor);
+        std::optional<FakeDivx> divx;
+        if (c.fault) divx.emplace(true);
         ASSERT_TRUE(rec.Start());
         rec.Frame(rec.frames[0]);
+        EXPECT_EQ(rec.recorder.Output().File != nullptr, c.kept);
+        rec.Frame(rec.frames[1]);
+        rec.Sound(7056);
+        EXPECT_EQ(rec.State().FileVideoFrames + rec.State().FileAudioBlocks, 0);
+        EXPECT_EQ(rec.State().CaptureFrames + rec.State().FileBytes, 0u);
+        rec.Finish();
         EXPECT_EQ(rec.events.texts, std::vector<std::string>{c.told});
-        EXPECT_EQ(rec.events.warnings, 1);
+        EXPECT_EQ(rec.events.warnings, c.warning ? 1 : 0);
         EXPECT_EQ(rec.events.stops, 1);
         EXPECT_TRUE(HoldsNothing(rec.recorder));
         EXPECT_FALSE(QFile::exists(rec.HostFile(0)));
     }
     EXPECT_FALSE(QFile::exists(QString::fromStdString(folder + "/elsewhere.avi")))
         << "written through the link";
-}
-
-// A compressor that cannot take the stream: the codec text names the file and the reason (the
-// memory a fault stands for), the capture stops, writes count nothing, and the file, which can
-// take nothing, is gone once released. A missing compressor keeps its file until the close.
-TEST(AviOutput, ACompressorThatFailsStopsTheCaptureAndLeavesNoFile) {
-    for (const bool fault : {false, true}) {
-        SCOPED_TRACE(fault);
-        CardRecording rec;
-        rec.input.compressor = QStringLiteral("DIVX");
-        std::optional<FakeDivx> divx;
-        if (fault) divx.emplace(true);
-        ASSERT_TRUE(rec.Start());
-        rec.Frame(rec.frames[0]);
-        const std::string cost = fault ? " : mémoire insuffisante : la capture est arrêtée ..."
-                                       : " : la capture est arrêtée ...";
-        const std::vector<std::string> told{kCodecMissing + "\n" + rec.HostFile(0).toStdString() +
-                                            cost};
-        EXPECT_EQ(rec.events.texts, told);
-        EXPECT_EQ(rec.events.stops, 1);
-        const Recorder::AviOutputFile& out = rec.recorder.Output();
-        EXPECT_EQ(out.File && out.RawVideoStream, !fault);
-        rec.Frame(rec.frames[1]);
-        rec.Sound(7056);
-        EXPECT_EQ(rec.State().FileVideoFrames + rec.State().FileAudioBlocks, 0);
-        EXPECT_EQ(rec.State().CaptureFrames + rec.State().FileBytes, 0u);
-        rec.Finish();
-        EXPECT_EQ(rec.events.texts, told) << "and nothing more";
-        EXPECT_EQ(rec.events.warnings, 0);
-        EXPECT_TRUE(HoldsNothing(rec.recorder));
-        EXPECT_FALSE(QFile::exists(rec.HostFile(0)));
-    }
 }
 
 // The limits a test lowers, put back however it ends.
@@ -295,41 +286,39 @@ struct LoweredLimits {
 
 // A write the disk refuses (a full disk, the file size limit of `ulimit -f`, the AVI 1.0 limit
 // lowered so a test reaches it) used to be counted and passed over: the capture went on, the log
-// said 750 frames where the file held 14. Now the capture is stopped at once, nothing more is
-// written, the log tells what the file holds, and once the capture has ended one message names
-// the files that hold it. A file that took nothing is removed and not logged.
+// said 750 frames where the file held 14. Now the capture is stopped at the first refused frame
+// or buffer, nothing more is written, the log tells what the file holds, and once the capture has
+// ended one message names the files that hold it. A file that took nothing is removed and not
+// logged.
 TEST(AviOutput, AWriteTheDiskRefusesEndsTheCaptureAndTheLogTellsWhatTheFileHolds) {
-    const std::string refused = "Écriture impossible sur le disque de destination (";
+    const std::string full = "disque plein", limit = "taille maximale d'un fichier AVI atteinte";
+    const std::string inFirst = ". L'enregistrement est dans le fichier \"C:\\VST_s_0.avi\" ...";
     const struct {
         const char* name;
         int rollOvers;
         rlim_t fileLimit;        // ulimit -f in bytes; 0: none
         std::uint64_t aviLimit;  // of the files opened after the roll-overs; 0: none
+        DWORD soundBytes;        // each buffer's: whether a frame or a buffer is refused first
         int error;
         bool empty;
-        const char* told;  // after the reason
+        std::string reason;
+        std::string recorded;  // where the capture is, after "la capture est arrêtée"
     } cases[] = {
-        {"ulimit -f", 0, 2'000'000, 0, EFBIG, false,
-         "disque plein) : la capture est arrêtée. L'enregistrement est dans le fichier "
-         "\"C:\\VST_s_0.avi\" ..."},
-        {"AVI 1.0 limit", 0, 0, 2'000'000, kFileAviLimit, false,
-         "taille maximale d'un fichier AVI atteinte) : la capture est arrêtée. L'enregistrement "
-         "est dans le fichier \"C:\\VST_s_0.avi\" ..."},
-        {"not even a frame", 0, 600, 0, EFBIG, true,
-         "disque plein) : la capture est arrêtée et rien n'a pu être enregistré ..."},
-        {"a roll-over's file", 1, 0, 1, kFileAviLimit, true,
-         "taille maximale d'un fichier AVI atteinte) : la capture est arrêtée. L'enregistrement "
-         "est dans le fichier \"C:\\VST_s_0.avi\" ..."},
-        {"the fourth file", 3, 0, 1, kFileAviLimit, true,
-         "taille maximale d'un fichier AVI atteinte) : la capture est arrêtée. L'enregistrement "
-         "est dans les fichiers \"C:\\VST_s_0.avi\" à \"C:\\VST_s_2.avi\" ..."},
+        {"ulimit -f", 0, 2'000'000, 0, 17640, EFBIG, false, full, inFirst},
+        {"AVI 1.0 limit", 0, 0, 1'000'000, 176'400, kFileAviLimit, false, limit, inFirst},
+        {"not even a frame", 0, 600, 0, 17640, EFBIG, true, full,
+         " et rien n'a pu être enregistré ..."},
+        {"a roll-over's file", 1, 0, 1, 17640, kFileAviLimit, true, limit, inFirst},
+        {"the fourth file", 3, 0, 1, 17640, kFileAviLimit, true, limit,
+         ". L'enregistrement est dans les fichiers \"C:\\VST_s_0.avi\" à "
+         "\"C:\\VST_s_2.avi\" ..."},
     };
     const LoweredLimits limits;
-    std::vector<char> sound(17640);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         CardRecording rec(false, 1);
         std::vector<BYTE>& frame = rec.frames[0];
+        std::vector<char> sound(c.soundBytes);
         ASSERT_TRUE(rec.Start());
         for (int n = 0; n < c.rollOvers; ++n) {
             rec.Frame(frame);
@@ -337,13 +326,16 @@ TEST(AviOutput, AWriteTheDiskRefusesEndsTheCaptureAndTheLogTellsWhatTheFileHolds
         }
         if (c.aviLimit != 0) platform::SetAviWriterLimits({c.aviLimit, true});
         if (c.fileLimit != 0) limits.FileSize(c.fileLimit);
-        for (int n = 0; n < 1000 && rec.events.stops == 0; ++n) {
+        // Frames and buffers until one is refused: that one stops the capture.
+        for (int n = 0; n < 1000 && rec.recorder.LastResult() == AVIERR_OK; ++n) {
             rec.Frame(frame);
-            rec.Sound(sound);
+            if (rec.recorder.LastResult() == AVIERR_OK) rec.Sound(sound);
         }
         ASSERT_EQ(rec.events.stops, 1) << "stopped as the abort key stops";
         EXPECT_EQ(rec.State().WriteFailed.Error, c.error);
         const std::int32_t held = rec.State().FileVideoFrames;
+        fprintf(stderr, "DEBUG %s held %d blocks %d bytes %u frame %zu\n", c.name, held,
+                rec.State().FileAudioBlocks, rec.State().FileBytes, frame.size());
         const std::uint32_t bytes = rec.State().FileBytes;
         rec.Frame(frame);
         rec.Sound(sound);
@@ -354,7 +346,9 @@ TEST(AviOutput, AWriteTheDiskRefusesEndsTheCaptureAndTheLogTellsWhatTheFileHolds
         rec.Finish();
         limits.Restore();
 
-        EXPECT_EQ(rec.events.texts, std::vector<std::string>{refused + c.told});
+        EXPECT_EQ(rec.events.texts,
+                  std::vector<std::string>{"Écriture impossible sur le disque de destination (" +
+                                           c.reason + ") : la capture est arrêtée" + c.recorded});
         const qsizetype blocks = c.rollOvers + (c.empty ? 0 : 1);
         ASSERT_EQ(rec.Log().size(), blocks * kLogBlockLines);
         if (rec.Log().isEmpty()) {
@@ -384,7 +378,7 @@ TEST(AviOutput, AFileStillOpenIsCompletedWhenTheNextOpensOrTheRecordingGoes) {
     const QString files[] = {rec.HostFile(0), rec.HostFile(1)};
     rec.owned.reset();
     for (const auto& [file, count] : {std::pair{files[0], "1"}, {files[1], "2"}}) {
-        EXPECT_EQ(Text(Streams(file)[0].toObject()["nb_frames"]), count) << "headers completed";
+        EXPECT_EQ(Text(Streams(file).at(0).toObject()["nb_frames"]), count) << "headers completed";
         ExpectCleanDecode(file);
     }
 }

@@ -30,6 +30,11 @@
 #include "tests/fakes/form_under_test.h"
 #include "tests/support/recorder_internals.h"
 
+// Failures show texts as text.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace recording_test {
 
 constexpr std::uint32_t kFullFileBytes = 2'099'200'000;
@@ -168,7 +173,7 @@ inline std::string Text(const QJsonValue& value) {
 
 // Frames ffmpeg decodes from a file's video stream.
 inline std::string FramesRead(const QString& path) {
-    return Text(Streams(path)[0].toObject()["nb_read_frames"]);
+    return Text(Streams(path).at(0).toObject()["nb_read_frames"]);
 }
 
 inline void ExpectCleanDecode(const QString& path) {

@@ -279,7 +279,9 @@ class TVMode : public ::testing::Test {
     WindowRecording rec{WindowRecording::RgbCard{}, QStringLiteral("TV")};
 };
 
-TEST_F(TVMode, RecordsNothingAndParksTheCursorOnEveryFrame) {
+// Every frame: stretched over the screen with the time at the bottom left, the cursor pushed out
+// of sight, nothing recorded.
+TEST_F(TVMode, ShowsTheFrameOverTheScreenWithTheTimeAndRecordsNothing) {
     rec.StartCapture();
     for (int frame = 0; frame < 3; ++frame) {
         SetCursorPos(10, 10);
@@ -289,15 +291,6 @@ TEST_F(TVMode, RecordsNothingAndParksTheCursorOnEveryFrame) {
         EXPECT_EQ(cursor.x, 1023) << "pushed beyond the bottom-right corner";
         EXPECT_EQ(cursor.y, 767);
     }
-    EXPECT_FALSE(rec.State().FileOpen);
-    EXPECT_EQ(rec.State().CaptureFrames, 0u);
-    // The compressor probe at start-up leaves "Null.avi"; no recording may be there.
-    EXPECT_TRUE(QDir::current().entryList({QStringLiteral("VST_*.avi")}).isEmpty());
-}
-
-TEST_F(TVMode, StretchesTheFrameToTheScreenWithTheTimeAtTheBottomLeft) {
-    rec.StartCapture();
-    rec.Frame();
     const QImage shown = Shown(rec.form);
     ASSERT_EQ(shown.size(), QSize(1024, 768));
     EXPECT_EQ(shown.pixel(1023, 767), qRgb(0x80, 0x80, 0x80));
@@ -308,27 +301,29 @@ TEST_F(TVMode, StretchesTheFrameToTheScreenWithTheTimeAtTheBottomLeft) {
     EXPECT_GT(GreenIn(shown, text), 50);
     EXPECT_EQ(GreenIn(shown, shown.rect()), GreenIn(shown, text)) << "nowhere else";
     EXPECT_EQ(rec.form.OverlayFont.pointSize(), 25);
+    EXPECT_FALSE(rec.State().FileOpen);
+    EXPECT_EQ(rec.State().CaptureFrames, 0u);
+    // The compressor probe at start-up leaves "Null.avi"; no recording may be there.
+    EXPECT_TRUE(QDir::current().entryList({QStringLiteral("VST_*.avi")}).isEmpty());
 }
 
-TEST_F(TVMode, InsetsTheClipboardBitmapAtItsOwnSizeInTheBottomRightCorner) {
+// A picture on the clipboard is inset at its own size in the bottom-right corner of what is
+// shown, not of the frame kept; anything else there changes nothing.
+TEST_F(TVMode, InsetsTheClipboardPictureInTheBottomRightCorner) {
+    rec.StartCapture();
+    QGuiApplication::clipboard()->setText(QStringLiteral("pas une image"));
+    rec.Frame();
+    EXPECT_EQ(Shown(rec.form).pixel(1023, 767), qRgb(0x80, 0x80, 0x80));
     QImage bitmap(40, 30, QImage::Format_RGB32);
     bitmap.fill(Qt::blue);
     QGuiApplication::clipboard()->setImage(bitmap);
-    rec.StartCapture();
-    rec.Frames(2);
+    rec.Frame();
     const QImage shown = Shown(rec.form);
     EXPECT_EQ(shown.pixel(1023, 767), qRgb(0, 0, 255));
     EXPECT_EQ(shown.pixel(1024 - 40, 768 - 30), qRgb(0, 0, 255));
     EXPECT_EQ(shown.pixel(1024 - 41, 767), qRgb(0x80, 0x80, 0x80));
     EXPECT_EQ(shown.pixel(1023, 768 - 31), qRgb(0x80, 0x80, 0x80));
     EXPECT_EQ(rec.form.FrameBitmap.pixel(1023, 767), qRgb(0x80, 0x80, 0x80));
-}
-
-TEST_F(TVMode, AClipboardWithoutAPictureChangesNothing) {
-    QGuiApplication::clipboard()->setText(QStringLiteral("pas une image"));
-    rec.StartCapture();
-    EXPECT_EQ(rec.Frame(), 1);
-    EXPECT_EQ(Shown(rec.form).pixel(1023, 767), qRgb(0x80, 0x80, 0x80));
 }
 
 }  // namespace
