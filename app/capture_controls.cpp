@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/form1.h"
+#include "capture/capture_parameters.h"
 #include "capture/dialogs.h"
 #include "capture/video_display.h"
 #include "platform/avifile.h"
@@ -64,8 +65,9 @@ RecordingInput TakeRecordingInput(const TForm1& form) {
     input.storedAsDelivered = form.DeliversMotionJpeg();
     input.format.assign(form.CaptureFormat.begin(), form.CaptureFormat.begin() + long(size));
     input.compressor = form.CompressorFourCC;
-    input.framePeriodUs = form.FramePeriodUs;
-    input.soundBytesPerSecond = form.SoundBytesPerSecond;
+    const CaptureRates rates = ReadCaptureRates(form.CaptureWindow);
+    input.framePeriodUs = rates.framePeriodUs;
+    input.soundBytesPerSecond = rates.soundBytesPerSecond;
     return input;
 }
 
@@ -88,7 +90,6 @@ void TForm1::StartCapture() {
     Recording.ResetCounters();
     if (!TakeFrameLimit()) return;
     ListBox1->clear();
-    TakeCaptureRates();
     if (!Recording.Start(TakeRecordingInput(*this), Mode != RunMode::TV)) return;
     DeleteFileIfPresent(QStringLiteral("CapLog.txt"));
     RunSequence(*this);

@@ -166,9 +166,6 @@ class TForm1 : public QWidget, public RecorderEvents {
     std::uint16_t AudioRate = 44100;
 
     void ApplyCaptureParameters();
-    // The frame period and sound byte rate the capture window will capture with, for the
-    // recording to keep the sound's time.
-    void TakeCaptureRates();
     void SetAudioFormat(std::int16_t channels, std::uint16_t rate);
     void ComboBox2Change();
     void ComboBox3Change();
@@ -181,10 +178,6 @@ class TForm1 : public QWidget, public RecorderEvents {
     std::int32_t LastResult = 0;
     // Edit1's number, read as a capture starts.
     std::uint16_t FrameLimit = 0;
-    // The capture service's set-up as the capture started: its frame period and its sound's
-    // bytes a second (0 when unknown), for the picture to keep the sound's time.
-    std::uint32_t FramePeriodUs = 0;
-    std::uint32_t SoundBytesPerSecond = 0;
 
     bool ProbeCompressor(char c1, char c2, char c3, char c4);
     void FileNamed(const QString& path) override;

@@ -26,12 +26,6 @@ void TForm1::ApplyCaptureParameters() {
                                           ComboBox2->currentText()});
 }
 
-void TForm1::TakeCaptureRates() {
-    const CaptureRates rates = ReadCaptureRates(CaptureWindow);
-    FramePeriodUs = rates.framePeriodUs;
-    SoundBytesPerSecond = rates.soundBytesPerSecond;
-}
-
 void TForm1::SetAudioFormat(std::int16_t channels, std::uint16_t rate) {
     SendAudioFormat(CaptureWindow, channels, rate);
 }
