@@ -40,8 +40,11 @@ void TForm1::ConnectDriver(std::uint8_t index) {
     ConnectCaptureDriver(CaptureWindow, index);
 }
 
+// The device and the system's reason, when the driver gave them, on a second line.
 void TForm1::RefuseDriver() {
-    platform::ShowMessage("Connection au driver d'acquisition video impossible ...");
+    const std::string failure = ConnectFailure(CaptureWindow);
+    platform::ShowMessage("Connection au driver d'acquisition video impossible ..." +
+                          (failure.empty() ? std::string() : '\n' + failure));
     StartupFailed = true;
     LayoutWindowed();
     DropCaptureWindow(CaptureWindow);

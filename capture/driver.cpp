@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QWidget>
 #include <array>
+#include <cstring>
 
 #include "platform/window_handles.h"
 
@@ -70,6 +71,16 @@ HWND CreateCaptureWindow(QWidget* panel) {
 
 bool ConnectCaptureDriver(HWND window, std::uint8_t index) {
     return SendMessageA(window, WM_CAP_DRIVER_CONNECT, index, 0) != 0;
+}
+
+std::string ConnectFailure(HWND window) {
+    const auto size = SendMessageA(window, WM_CAP_GET_CONNECT_FAILURE, 0, 0);
+    if (size <= 0) return {};
+    std::string text(static_cast<std::size_t>(size), '\0');
+    SendMessageA(window, WM_CAP_GET_CONNECT_FAILURE, static_cast<WPARAM>(size),
+                 reinterpret_cast<LPARAM>(text.data()));
+    text.resize(std::strlen(text.c_str()));
+    return text;
 }
 
 PictureSize ReportedPictureSize(HWND window) {

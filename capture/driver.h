@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <string>
 
 #include "platform/vfw.h"
 
@@ -30,6 +31,10 @@ HWND CreateCaptureWindow(QWidget* panel);
 
 // Whether driver `index` accepted the connection of `window`.
 bool ConnectCaptureDriver(HWND window, std::uint8_t index);
+
+// Why the last connection of `window` was refused: the device and the system's reason on one
+// line, empty when the driver gave none.
+std::string ConnectFailure(HWND window);
 
 // The picture size a connected driver reports: the low 16 bits of each.
 struct PictureSize {

@@ -32,6 +32,11 @@ constexpr UINT WM_CAP_SET_SEQUENCE_SETUP = WM_CAP_START + 64;
 constexpr UINT WM_CAP_GET_SEQUENCE_SETUP = WM_CAP_START + 65;
 constexpr UINT WM_CAP_STOP = WM_CAP_START + 68;
 constexpr UINT WM_CAP_ABORT = WM_CAP_START + 69;
+// This platform's own: why the window's last WM_CAP_DRIVER_CONNECT was refused, the device and
+// the system's reason on one line ("/dev/video0 : périphérique occupé par un autre programme").
+// Copies it with its zero into lParam's wParam bytes; answers the bytes it needs, 0 when the
+// connect succeeded or the driver had no reason to give.
+constexpr UINT WM_CAP_GET_CONNECT_FAILURE = WM_CAP_START + 200;
 
 static_assert(WM_CAP_SET_CALLBACK_STATUSA == 1027 && WM_CAP_SET_CALLBACK_VIDEOSTREAM == 1030 &&
               WM_CAP_SET_CALLBACK_WAVESTREAM == 1031 && WM_CAP_DRIVER_CONNECT == 1034 &&

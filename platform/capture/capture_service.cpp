@@ -69,6 +69,18 @@ LRESULT SetVideoFormat(CaptureWindow& w, WPARAM size, LPARAM in) {
     return Answer(w.SetVideoFormat(CopyIn<BITMAPINFOHEADER>(size, in)));
 }
 
+// The text with its zero, cut to the room given; the answer is the room a caller must provide.
+LRESULT GetConnectFailure(CaptureWindow& w, WPARAM room, LPARAM out) {
+    const std::string& text = w.connectFailure();
+    if (text.empty()) return 0;
+    if (out != 0 && room > 0) {
+        const std::size_t kept = std::min<std::size_t>(room - 1, text.size());
+        std::memcpy(reinterpret_cast<char*>(out), text.data(), kept);
+        reinterpret_cast<char*>(out)[kept] = '\0';
+    }
+    return static_cast<LRESULT>(text.size() + 1);
+}
+
 LRESULT GetAudioFormat(CaptureWindow& w, WPARAM room, LPARAM out) {
     CopyOut(&w.audioFormat(), sizeof(WAVEFORMATEX), room, out);
     return sizeof(WAVEFORMATEX);
@@ -118,6 +130,7 @@ const std::array kRoutes{
           }},
     Route{WM_CAP_DRIVER_CONNECT,
           [](CaptureWindow& w, WPARAM index, LPARAM) { return Answer(w.Connect(index)); }},
+    Route{WM_CAP_GET_CONNECT_FAILURE, GetConnectFailure},
     Route{WM_CAP_DRIVER_DISCONNECT,
           [](CaptureWindow& w, WPARAM, LPARAM) { return Answer(w.Disconnect()); }},
     Route{WM_CAP_SET_AUDIOFORMAT, SetAudioFormat},

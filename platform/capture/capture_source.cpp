@@ -2,6 +2,10 @@
 // Which source stands behind a driver of the machine description.
 #include "platform/capture/capture_source.h"
 
+#include <cerrno>
+#include <cstring>
+#include <string>
+
 #include "platform/capture/alsa_capture.h"
 #include "platform/capture/sound_inputs.h"
 #include "platform/capture/testcard.h"
@@ -30,9 +34,34 @@ BITMAPINFOHEADER MjpgFormat(int width, int height) {
     return f;
 }
 
-std::unique_ptr<VideoSource> OpenVideoSource(const DriverDescription& driver) {
-    if (driver.kind == "v4l2") return OpenV4l2Source(driver);
+std::unique_ptr<VideoSource> OpenVideoSource(const DriverDescription& driver, int* error) {
+    if (error != nullptr) *error = 0;
+    if (driver.kind == "v4l2") return OpenV4l2Source(driver, error);
     return OpenTestCard(driver);
+}
+
+// A user not in the "video" group, a device another program streams from and a device pulled
+// out are the everyday ones.
+std::string DeviceErrorReason(int error) {
+    switch (error) {
+        case 0:
+            return {};
+        case EACCES:
+        case EPERM:
+            return "accès refusé (l'utilisateur doit faire partie du groupe \"video\")";
+        case EBUSY:
+            return "périphérique occupé par un autre programme";
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return "périphérique introuvable ou débranché";
+        case ENOMEM:
+            return "mémoire insuffisante";
+        case kNoDeliverablePicture:
+            return "aucun format d'image utilisable";
+        default:
+            return std::strerror(error);
+    }
 }
 
 CaptureTiming OpenCaptureTiming(const DriverDescription& driver, const WAVEFORMATEX& format,

@@ -105,8 +105,15 @@ class AudioSource {
 };
 
 // The source of the driver a window connects to; nullptr when it cannot be opened (missing,
-// busy, or in no format we can deliver), which refuses the connection.
-std::unique_ptr<VideoSource> OpenVideoSource(const DriverDescription& driver);
+// busy, or in no format we can deliver), which refuses the connection. `error` then holds the
+// system's reason, or 0 when there is none to tell.
+std::unique_ptr<VideoSource> OpenVideoSource(const DriverDescription& driver, int* error = nullptr);
+
+// A device that opened but offers no picture in a format we can deliver.
+constexpr int kNoDeliverablePicture = -1;
+
+// Why a device refused to open, as its user reads it; empty when there is nothing to tell.
+std::string DeviceErrorReason(int error);
 
 // The sound and the clock of one capture. A test card brings its own beeps on the scripted
 // user's clock; a real device records from the machine's sound input, whose samples are the

@@ -141,12 +141,16 @@ CaptureWindow::~CaptureWindow() {
 }
 
 bool CaptureWindow::Connect(WPARAM index) {
+    connectFailure_.clear();
     const auto& drivers = Machine().drivers;
     if (capturing() || index >= drivers.size()) return false;
     const auto& slot = drivers[index];
     if (!slot || !slot->connect) return false;
     if (connected_) Disconnect();
-    std::shared_ptr<VideoSource> source = OpenVideoSource(*slot);
+    int error = 0;
+    std::shared_ptr<VideoSource> source = OpenVideoSource(*slot, &error);
+    const std::string reason = DeviceErrorReason(error);
+    connectFailure_ = reason.empty() ? std::string() : slot->device + " : " + reason;
     if (!source) return false;
     source_ = std::move(source);
     driver_ = *slot;

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <memory>
+#include <string>
 
 #include "platform/machine.h"
 #include "platform/vfw.h"
@@ -34,6 +35,9 @@ class CaptureWindow : public QWidget {
     ~CaptureWindow() override;
 
     bool Connect(WPARAM index);
+    // Why the last connect was refused: the device and the system's reason, one line; empty when
+    // the last connect succeeded or had nothing to tell.
+    const std::string& connectFailure() const { return connectFailure_; }
     bool Disconnect();
     bool connected() const { return connected_; }
     const DriverDescription& driver() const { return driver_; }
@@ -86,6 +90,7 @@ class CaptureWindow : public QWidget {
     void ShowLiveFrame();
 
     bool connected_ = false;
+    std::string connectFailure_;
     DriverDescription driver_;
     BITMAPINFOHEADER videoFormat_{};
     WAVEFORMATEX audioFormat_{};

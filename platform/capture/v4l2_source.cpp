@@ -142,7 +142,8 @@ class V4l2Source : public VideoSource, public PictureSetup {
     V4l2Source(const V4l2Source&) = delete;
     V4l2Source& operator=(const V4l2Source&) = delete;
 
-    bool Open();
+    // 0 once open, else why not: the system's error or kNoDeliverablePicture.
+    int Open();
 
     BITMAPINFOHEADER NativeFormat() const override { return native_; }
     const BITMAPINFOHEADER& format() const override { return format_; }
@@ -251,25 +252,25 @@ class V4l2Source : public VideoSource, public PictureSetup {
 
 // The native format is what the device delivers now, when we can deliver it; otherwise YUYV or
 // Motion-JPEG at the same size. Setting it again also tells a device busy elsewhere.
-bool V4l2Source::Open() {
+int V4l2Source::Open() {
     v4l2_format current{};
     current.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (Ioctl(VIDIOC_G_FMT, &current) != 0) return false;
+    if (Ioctl(VIDIOC_G_FMT, &current) != 0) return errno;
     const v4l2_pix_format now = current.fmt.pix;
     v4l2_pix_format got{};
     bool usable = SetPix(now.pixelformat, now.width, now.height, got) && Deliverable(got);
-    if (!usable && errno == EBUSY) return false;
+    if (!usable && errno == EBUSY) return EBUSY;
     for (const std::uint32_t fallback : {V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_MJPEG}) {
         if (usable) break;
         usable = SetPix(fallback, now.width, now.height, got) && Deliverable(got);
     }
-    if (!usable) return false;
+    if (!usable) return kNoDeliverablePicture;
     nativePix_ = got;
     const auto w = static_cast<int>(got.width);
     const auto h = static_cast<int>(got.height);
     native_ = IsJpeg(got.pixelformat) ? MjpgFormat(w, h) : RgbFormat(w, h);
     Adopt(got, native_);
-    return true;
+    return 0;
 }
 
 // A progressive picture, or fields woven by the device when it gives them one after the other.
@@ -741,17 +742,23 @@ std::vector<DriverDescription> DetectV4l2Drivers() {
     return found;
 }
 
-std::unique_ptr<VideoSource> OpenV4l2Source(const DriverDescription& driver) {
+std::unique_ptr<VideoSource> OpenV4l2Source(const DriverDescription& driver, int* error) {
+    int ignored = 0;
+    int& why = error != nullptr ? *error : ignored;
     auto calls = std::make_unique<ReportingV4l2Io>(V4l2Calls(), NamedDevice(driver));
     V4l2Io& io = *calls;
     const int fd = io.Open(driver.device);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+        why = errno;
+        return nullptr;
+    }
     // The input and standard decide the format read at open; the controls and the mode come
     // after it.
     const DeviceChoices choices = LoadDeviceChoices(driver.identity);
     ApplyInputAndStandard(io, fd, choices);
     auto source = std::make_unique<V4l2Source>(std::move(calls), fd, driver);
-    if (!source->Open()) return nullptr;
+    why = source->Open();
+    if (why != 0) return nullptr;
     ApplyControls(io, fd, choices);
     source->PreferMode(choices.mode);
     return source;

@@ -20,7 +20,7 @@ std::optional<DriverDescription> DescribeV4l2Node(const std::string& path);
 std::vector<DriverDescription> DetectV4l2Drivers();
 
 // Opens the device for a connection; nullptr when it is missing, busy, or gives no picture we
-// can deliver.
-std::unique_ptr<VideoSource> OpenV4l2Source(const DriverDescription& driver);
+// can deliver, with the system's error in `error` (kNoDeliverablePicture for the last).
+std::unique_ptr<VideoSource> OpenV4l2Source(const DriverDescription& driver, int* error = nullptr);
 
 }  // namespace platform

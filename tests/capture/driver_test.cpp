@@ -62,14 +62,17 @@ TEST(ConnectDriver, DoesNothingWhileAWindowExists) {
     EXPECT_EQ(form.CaptureWindow, live);
 }
 
+// The driver's reason, when it gives one, follows the message on a line of its own.
 TEST(ConnectDriver, RefusedConnectionLaysOutWindowedInEveryMode) {
+    const std::string kRefused = "Connection au driver d'acquisition video impossible ...";
+    const std::string kBusy = "/dev/video0 : périphérique occupé par un autre programme";
     for (const char* mode : {"", "Capture", "TV"}) {
         SCOPED_TRACE(mode);
         FormUnderTest run;
         run.capture.connectable.clear();
+        run.capture.connectFailure = *mode == 'T' ? kBusy : "";
         TForm1& form = run.Create(QString::fromLatin1(mode));
-        EXPECT_EQ(run.boxes.texts.front(),
-                  "Connection au driver d'acquisition video impossible ...");
+        EXPECT_EQ(run.boxes.texts.front(), *mode == 'T' ? kRefused + '\n' + kBusy : kRefused);
         EXPECT_EQ(form.CaptureWindow, nullptr);
         EXPECT_TRUE(form.StartupFailed);
         EXPECT_EQ(form.width(), 593);
@@ -95,12 +98,13 @@ TEST(ComboBox1Change, NoSelectionGivesIndex255AndTheConnectMessage) {
     form.ComboBox1Change();
     EXPECT_EQ(form.DriverIndex, 255);
     const auto& sent = run.capture.messages;
-    ASSERT_EQ(sent.size(), 2u);
+    ASSERT_EQ(sent.size(), 3u);
     EXPECT_EQ(sent[0].message, WM_CAP_DRIVER_DISCONNECT);
     EXPECT_EQ(sent[0].window, old);
     EXPECT_EQ(sent[0].wParam, 0u);
     EXPECT_EQ(sent[1].message, WM_CAP_DRIVER_CONNECT);
     EXPECT_EQ(sent[1].wParam, 255u);
+    EXPECT_EQ(sent[2].message, WM_CAP_GET_CONNECT_FAILURE) << "why, for the message";
     EXPECT_EQ(
         run.boxes.texts,
         (std::vector<std::string>{"Connection au driver d'acquisition video impossible ..."}));

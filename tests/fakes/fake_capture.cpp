@@ -83,6 +83,12 @@ std::optional<LRESULT> FakeCaptureService::Answer(HWND window, UINT message, WPA
         }
         case WM_CAP_SET_OVERLAY:
             return overlayAnswer;
+        case WM_CAP_GET_CONNECT_FAILURE:
+            if (connectFailure.empty()) return 0;
+            if (lParam != 0)
+                std::memcpy(reinterpret_cast<char*>(lParam), connectFailure.c_str(),
+                            std::min<std::size_t>(wParam, connectFailure.size() + 1));
+            return static_cast<LRESULT>(connectFailure.size() + 1);
         default:
             return 1;
     }

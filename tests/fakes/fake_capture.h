@@ -39,6 +39,7 @@ class FakeCaptureService {
         return true;
     };
     LRESULT overlayAnswer = 1;
+    std::string connectFailure;  // why a refused connection was refused
 
     // What was sent, in order.
     std::vector<SentMessage> messages;

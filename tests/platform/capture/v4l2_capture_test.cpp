@@ -248,11 +248,46 @@ TEST_F(RealDevices, NativeFormatAndTheSizesAsked) {
         }
         EXPECT_EQ(Format().biWidth, c.widthFor320 != 0 ? 320 : c.nativeWidth);
     }
-    Node busy = Camera("/dev/video0", {{kYuyv, 320, 240}});
-    busy.busy = true;
-    fake_v4l2::Device& device = Plug({busy});
-    Install(device);
-    EXPECT_FALSE(Connect()) << "a device busy elsewhere refuses the connection";
+}
+
+// A refused connection tells the device and why, for the window's message; a good one after it
+// tells nothing.
+TEST_F(RealDevices, ARefusedConnectionSaysWhichDeviceAndWhy) {
+    struct Case {
+        const char* name;
+        std::uint32_t pixelFormat;
+        bool busy;
+        unsigned long refused;  // a request the device refuses with ENODEV
+        const char* failure;
+    };
+    const Case cases[] = {
+        {"busy elsewhere", kYuyv, true, 0,
+         "/dev/video0 : périphérique occupé par un autre programme"},
+        {"pulled out", kYuyv, false, VIDIOC_G_FMT,
+         "/dev/video0 : périphérique introuvable ou débranché"},
+        {"nothing deliverable", V4L2_PIX_FMT_H264, false, 0,
+         "/dev/video0 : aucun format d'image utilisable"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Node node = Camera("/dev/video0", {{c.pixelFormat, 320, 240}});
+        node.busy = c.busy;
+        fake_v4l2::Device& device = Plug({node});
+        if (c.refused != 0) device.refusals[c.refused] = ENODEV;
+        Install(device);
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(Connect());
+        testing::internal::GetCapturedStderr();
+        char text[128] = "unchanged";
+        const LRESULT needed =
+            SendMessageA(window_, WM_CAP_GET_CONNECT_FAILURE, sizeof text, LPARAM(text));
+        EXPECT_EQ(std::string(text), c.failure);
+        EXPECT_EQ(needed, LRESULT(std::strlen(c.failure) + 1));
+        if (c.refused == 0) continue;
+        device.refusals.clear();  // plugged in again
+        EXPECT_TRUE(SendMessageA(window_, WM_CAP_DRIVER_CONNECT, 0, 0));
+        EXPECT_EQ(SendMessageA(window_, WM_CAP_GET_CONNECT_FAILURE, 0, 0), 0);
+    }
 }
 
 // Frames reach the callback on the requested grid whatever the device's own rate or faults; the
