@@ -44,8 +44,8 @@ echo "package: $(basename "$deb"), $(stat -c %s "$deb") bytes"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "depends: $depends"
 [[ $depends == *libqt6widgets6* && $depends == *libturbojpeg0* && $depends == *libjpeg62-turbo* &&
-  $depends == *libasound2* ]] ||
-  fail "the computed dependencies miss a run-time library"
+  $depends == *libasound2* && $depends == *fonts-freefont-ttf* ]] ||
+  fail "the computed dependencies miss a run-time library or the window's font"
 [[ $depends != *-dev* ]] || fail "a development package among the dependencies"
 
 # Errors fail the test; the warnings kept are listed in the README.
