@@ -7,7 +7,7 @@ JOBS       ?= $(shell nproc)
 BUILD_PACKAGES = cmake make g++ pkg-config qt6-base-dev libturbojpeg0-dev libasound2-dev \
                  libxrandr-dev libx11-dev libyuv-dev libjpeg-dev libgtest-dev libgmock-dev libbenchmark-dev
 TEST_PACKAGES  = ffmpeg xvfb xauth xdotool x11-utils x11-xserver-utils imagemagick \
-                 fonts-dejavu-core desktop-file-utils appstream man-db openbox
+                 fonts-dejavu-core fonts-freefont-ttf desktop-file-utils appstream man-db openbox
 PACKAGE_PACKAGES = dpkg-dev lintian
 BENCH_PACKAGES = time
 FUZZ_PACKAGES  = clang libclang-rt-14-dev

@@ -28,10 +28,20 @@ constexpr int k8Points = 11;
 constexpr int k10Points = 13;
 constexpr int k18Points = 24;
 
+// The controls were sized to their texts in a narrow bitmap sans serif that Linux does not have;
+// fontconfig's usual stand-in for it is wider and clips them. FreeSans (the package depends on
+// fonts-freefont-ttf) is the free face whose widths fit every text at these sizes, the test
+// card's driver name included. Without it, the Helvetica-width faces come closest (only that
+// name runs two pixels over its field), then whatever sans serif the desktop prefers.
 QFont ProgramFont(int pixels, bool bold = false, bool underline = false) {
     QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans")});
+    font.setFamilies({QStringLiteral("FreeSans"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Arimo"), QStringLiteral("Nimbus Sans")});
     font.setStyleHint(QFont::SansSerif);
+    // Full hinting rounds each letter's advance and widens a line by a pixel or two; the light
+    // hinting most desktops use keeps the widths the controls were fitted to, whatever the
+    // desktop asks for.
+    font.setHintingPreference(QFont::PreferVerticalHinting);
     font.setPixelSize(pixels);
     font.setBold(bold);
     font.setUnderline(underline);

@@ -180,7 +180,8 @@ TEST(TForm1Controls, FontsAndColours) {
         EXPECT_EQ(control->font().pixelSize(), c.pixels);
         EXPECT_EQ(control->font().bold(), c.bold);
         EXPECT_EQ(control->font().underline(), c.underline);
-        EXPECT_EQ(control->font().families().value(0), "MS Sans Serif");
+        EXPECT_EQ(control->font().families().value(0), "FreeSans");
+        EXPECT_EQ(control->font().styleHint(), QFont::SansSerif);
         EXPECT_EQ(control->palette().color(QPalette::WindowText), c.colour);
     }
     EXPECT_EQ(form.Panel3->palette().color(QPalette::Window), red);

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
 # The Debian package as a user gets it: built with `make package`'s rule, checked by lintian,
-# installed with apt-get (its dependencies resolved from the distribution), started from the
-# installed launcher's command in Capture mode on an X server as an ordinary user, where it
-# records a file, then purged, leaving none of its files behind. It installs on this machine, so
-# it runs as root on a machine that may be thrown away (CI); labelled `long`.
+# installed with apt-get (its dependencies resolved from the distribution, the screenshots the
+# package build took among its files), started from the installed launcher's command in Capture
+# mode on an X server as an ordinary user, where it records a file, then purged, leaving none of
+# its files behind. It installs on this machine, so it runs as root on a machine that may be
+# thrown away (CI); labelled `long`.
 #   package_test.sh BUILD
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -44,8 +45,8 @@ echo "package: $(basename "$deb"), $(stat -c %s "$deb") bytes"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "depends: $depends"
 [[ $depends == *libqt6widgets6* && $depends == *libturbojpeg0* && $depends == *libjpeg62-turbo* &&
-  $depends == *libasound2* ]] ||
-  fail "the computed dependencies miss a run-time library"
+  $depends == *libasound2* && $depends == *fonts-freefont-ttf* ]] ||
+  fail "the computed dependencies miss a run-time library or the window's font"
 [[ $depends != *-dev* ]] || fail "a development package among the dependencies"
 
 # Errors fail the test; the warnings kept are listed in the README.
@@ -55,6 +56,10 @@ apt_get install "$deb" >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt
 installed=yes
 dpkg -L vistrel >"$work/files.txt"
 [ "$(command -v vistrel)" = /usr/bin/vistrel ] || fail "vistrel is not on the PATH"
+# The metainfo's pictures, taken by the package build (Xvfb is here: this test needs it).
+for name in window options capture; do
+  [ -s "/usr/share/vistrel/screenshots/$name.png" ] || fail "the package has no $name.png"
+done
 # Help without a window: the X platform with no display would end the program otherwise.
 env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb vistrel --help >"$work/help.txt" ||
   fail "vistrel --help did not end with 0"
