@@ -101,6 +101,8 @@ class TForm1 : public QWidget, public RecorderEvents {
     bool DisplayRestored = false;
 
     void FormCreate();
+    // Brings the window whole onto the monitor holding most of it (or the nearest one).
+    void KeepWindowOnScreen();
     void FormCloseQuery();
     bool IsFullScreenMode() const;
     // Capture, Time and TV: runs that start their capture themselves and end with it.

@@ -8,6 +8,8 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QTimer>
+#include <algorithm>
+#include <climits>
 #include <string>
 
 #include "app/form1.h"
@@ -85,6 +87,18 @@ bool ChooseCompressor(TForm1& form) {
     return true;
 }
 
+// Where a window of `length` starting at `start` goes along one side of a monitor: inside the
+// work area when it fits there, else inside the whole monitor (under a panel, but on screen),
+// else from the work area's start, so that its top-left part, title strip included, is reachable.
+int Within(int start, int length, LONG workStart, LONG workEnd, LONG monitorStart,
+           LONG monitorEnd) {
+    if (length <= workEnd - workStart) return std::clamp<int>(start, workStart, workEnd - length);
+    if (length <= monitorEnd - monitorStart) {
+        return std::clamp<int>(start, monitorStart, monitorEnd - length);
+    }
+    return workStart;
+}
+
 }  // namespace
 
 bool TForm1::IsFullScreenMode() const {
@@ -104,7 +118,26 @@ void TForm1::EndRunThatCannotCapture() {
 void TForm1::FormCreate() {
     new FirstShowWatcher(this);
     RunCreationSteps();
+    KeepWindowOnScreen();
     Created = true;
+}
+
+// A saved place may lie off every screen or across an edge: saved at another scale or on a
+// monitor since unplugged, or the Time mode's tile near the bottom. The window moves no further
+// than it must; the full-screen layouts, which fill the monitor, stay where they are.
+void TForm1::KeepWindowOnScreen() {
+    // A saved place may be any whole number: the far edges must not overflow.
+    const auto end = [](int start, int length) {
+        return LONG(std::min<long long>(INT_MAX, static_cast<long long>(start) + length));
+    };
+    const RECT placed{x(), y(), end(x(), width()), end(y(), height())};
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    if (!GetMonitorInfoA(MonitorFromRect(&placed, MONITOR_DEFAULTTONEAREST), &monitor)) return;
+    const RECT& work = monitor.rcWork;
+    const RECT& whole = monitor.rcMonitor;
+    move(Within(x(), width(), work.left, work.right, whole.left, whole.right),
+         Within(y(), height(), work.top, work.bottom, whole.top, whole.bottom));
 }
 
 void TForm1::RunCreationSteps() {

@@ -40,14 +40,6 @@ static_assert(sizeof(GUID) == 16);
 using CLSID = GUID;
 using LPCLSID = CLSID*;
 
-struct RECT {
-    LONG left;
-    LONG top;
-    LONG right;
-    LONG bottom;
-};
-static_assert(sizeof(RECT) == 16);
-
 struct IAVIFile;
 struct IAVIStream;
 using PAVIFILE = IAVIFile*;
@@ -188,10 +180,11 @@ HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, LPVOID data,
 namespace platform {
 // The system's reason (an errno value) for the latest write AVIStreamWrite refused with
 // AVIERR_FILEWRITE: ENOSPC for a full disk, EFBIG past the system's file size limit,
-// kFileAviLimit (platform/files.h) past the AVI 1.0 size, kFileRemoved once the file has lost its name (its folder deleted: noticed with the
-// periodic header rewrite, about once a second of data); or for the latest open AVIFileOpenA
-// refused with AVIERR_FILEOPEN: its errno, kFileNotRegular (platform/files.h) for a link, FIFO or
-// device under the name, ENOENT for a name no drive holds. 0 before any such refusal.
+// kFileAviLimit (platform/files.h) past the AVI 1.0 size, kFileRemoved once the file has lost its
+// name (its folder deleted: noticed with the periodic header rewrite, about once a second of data);
+// or for the latest open AVIFileOpenA refused with AVIERR_FILEOPEN: its errno, kFileNotRegular
+// (platform/files.h) for a link, FIFO or device under the name, ENOENT for a name no drive holds. 0
+// before any such refusal.
 int LastAviWriteError();
 }  // namespace platform
 

@@ -1,6 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Display settings: the desktop size, mode changes (tested, then applied and stored), the cursor,
-// and how a top-level window is shown and brought to the front.
+// the monitors and their work areas, and how a top-level window is shown and brought to the front.
+//
+// Every size and point here is in the toolkit's device-independent pixels, the unit windows are
+// placed and laid out in: on a desktop scaled to 200 % a 3840 x 2160 screen is 1920 x 1080, and a
+// mode asked for as 800 x 600 is the screen's 1600 x 1200 mode. The scale is the toolkit's for the
+// primary screen (QT_SCALE_FACTOR, QT_SCREEN_SCALE_FACTORS, Xft.dpi...), and is 1 without one.
 #pragma once
 
 #include "platform/windef.h"
@@ -59,17 +64,48 @@ constexpr LONG DISP_CHANGE_BADPARAM = -5;
 
 // With CDS_TEST: whether the mode could be set, nothing changed. Otherwise the mode is applied
 // (and, with CDS_UPDATEREGISTRY, kept as the current mode). A null record restores the mode the
-// display had before the first change. Bits per pixel of 0, 16, 24 or 32 are accepted.
+// display had before the first change. Bits per pixel of 0, 16, 24 or 32 are accepted. The size
+// names the mode that gives a desktop of that size at the present scale; a size no mode gives
+// answers DISP_CHANGE_BADMODE.
 LONG ChangeDisplaySettingsA(DEVMODEA* mode, DWORD flags);
 
 constexpr int SM_CXSCREEN = 0;
 constexpr int SM_CYSCREEN = 1;
 
-// The desktop size in pixels (SM_CXSCREEN, SM_CYSCREEN); 0 for other indexes.
+// The desktop size (SM_CXSCREEN, SM_CYSCREEN); 0 for other indexes.
 int GetSystemMetrics(int index);
 
 BOOL GetCursorPos(POINT* point);
 BOOL SetCursorPos(int x, int y);
+
+// A monitor: a small number handed out by the display service, 0 for none. Handles stay valid
+// until the monitors change.
+struct HMONITOR__;
+using HMONITOR = HMONITOR__*;
+
+constexpr DWORD MONITOR_DEFAULTTONULL = 0;
+constexpr DWORD MONITOR_DEFAULTTOPRIMARY = 1;
+constexpr DWORD MONITOR_DEFAULTTONEAREST = 2;
+
+constexpr DWORD MONITORINFOF_PRIMARY = 1;
+
+// At a fractional scale (150 %) rcWork ends one pixel before the panels or the monitor's edge:
+// the toolkit rounds a window's place and size to device pixels apart, so a window flush with
+// the very edge could end a device pixel past it.
+struct MONITORINFO {
+    DWORD cbSize;    // set by the caller: sizeof(MONITORINFO)
+    RECT rcMonitor;  // the whole monitor
+    RECT rcWork;     // what panels and docks leave of it
+    DWORD dwFlags;   // MONITORINFOF_PRIMARY
+};
+
+// The monitor sharing the largest area with `rect`; for a rectangle on none of them, by `flags`:
+// none, the primary monitor, or the one nearest to it. On the real X screen the monitors are the
+// toolkit's screens, with the work areas the window manager announces; elsewhere the one monitor
+// is the described desktop, all of it work area.
+HMONITOR MonitorFromRect(const RECT* rect, DWORD flags);
+// FALSE, filling nothing, for an unknown monitor or a cbSize other than sizeof(MONITORINFO).
+BOOL GetMonitorInfoA(HMONITOR monitor, MONITORINFO* info);
 
 constexpr int SW_SHOWNORMAL = 1;
 constexpr int SW_SHOWMINNOACTIVE = 7;

@@ -37,6 +37,15 @@ struct POINT {
 };
 static_assert(sizeof(POINT) == 8);
 
+// Right and bottom are one past the last column and row.
+struct RECT {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+};
+static_assert(sizeof(RECT) == 16);
+
 constexpr DWORD MAKEFOURCC(char a, char b, char c, char d) {
     return static_cast<DWORD>(static_cast<BYTE>(a)) |
            (static_cast<DWORD>(static_cast<BYTE>(b)) << 8) |
@@ -44,7 +53,9 @@ constexpr DWORD MAKEFOURCC(char a, char b, char c, char d) {
            (static_cast<DWORD>(static_cast<BYTE>(d)) << 24);
 }
 
-constexpr WORD LOWORD(std::uintptr_t v) { return static_cast<WORD>(v & 0xFFFF); }
+constexpr WORD LOWORD(std::uintptr_t v) {
+    return static_cast<WORD>(v & 0xFFFF);
+}
 
 #pragma pack(push, 2)
 struct BITMAPINFOHEADER {

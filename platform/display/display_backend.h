@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "platform/display.h"
 #include "platform/machine.h"
@@ -23,7 +24,10 @@ class Backend {
   public:
     virtual ~Backend() = default;
 
+    // Sizes here are the device's own pixels; display.cpp turns them into the program's.
     virtual FrameSize DesktopSize() = 0;
+    // The sizes of the modes Test answers for (any order, repeats allowed).
+    virtual std::vector<FrameSize> ModeSizes() = 0;
     // The DISP_CHANGE_* answer for a mode of this size, changing nothing.
     virtual LONG Test(FrameSize size) = 0;
     // Switches to a mode of this size; on any answer but DISP_CHANGE_SUCCESSFUL nothing changed.

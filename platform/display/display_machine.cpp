@@ -30,6 +30,13 @@ class MachineDisplay final : public Backend {
 
     FrameSize DesktopSize() override { return desktop_; }
 
+    std::vector<FrameSize> ModeSizes() override {
+        std::vector<FrameSize> sizes = description_.modes;
+        sizes.insert(sizes.end(), description_.restart.begin(), description_.restart.end());
+        sizes.insert(sizes.end(), description_.failed.begin(), description_.failed.end());
+        return sizes;
+    }
+
     // A size named in several lists gets the least favourable answer.
     LONG Test(FrameSize size) override {
         if (Lists(description_.failed, size)) return DISP_CHANGE_FAILED;

@@ -115,6 +115,19 @@ class X11Display final : public Backend {
         return RootSize();
     }
 
+    std::vector<FrameSize> ModeSizes() override {
+        ErrorTrap trap(display_);
+        std::vector<FrameSize> sizes;
+        std::optional<Target> target = FindTarget();
+        if (!target || trap.Failed()) return sizes;
+        const Rotation rotation = target->crtc ? target->crtc->rotation : Rotation(RR_Rotate_0);
+        for (int i = 0; i < target->output->nmode; ++i) {
+            const XRRModeInfo* mode = ModeInfo(*target->resources, target->output->modes[i]);
+            if (mode != nullptr) sizes.push_back(SizeOnScreen(*mode, rotation));
+        }
+        return sizes;
+    }
+
     LONG Test(FrameSize size) override {
         ErrorTrap trap(display_);
         std::optional<Target> target = FindTarget();

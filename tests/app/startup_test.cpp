@@ -185,15 +185,22 @@ struct PositionCase {
 };
 
 // Where the window opens, and what a saved line that is no number does: the conversion error,
-// the rest of creation skipped, the window still shown and activated.
+// the rest of creation skipped, the window still shown and activated. A window that would lie
+// across the desktop's edge is brought back onto it.
 TEST(StartUp, WindowOpensWhereTheSettingsFileSays) {
     const PositionCase cases[] = {
         {"no file: top 15, centred", 1024, std::nullopt, {214, 15}, {}},
         {"saved 100 and 200", 1024, "\r\n\r\n100\r\n200\r\n", {200, 100}, {}},
         {"LF line ends", 1024, "\n\n100\n200\n", {200, 100}, {}},
         {"CR line ends", 1024, "\r\r100\r200", {200, 100}, {}},
-        {"only the left saved", 1024, "\r\n\r\n\r\n-20\r\n", {-20, 15}, {}},
-        {"desktop narrower than the window", 500, std::nullopt, {-47, 15}, {}},
+        {"only the left saved", 1024, "\r\n\r\n\r\n20\r\n", {20, 15}, {}},
+        {"saved across the left edge: brought back", 1024, "\r\n\r\n\r\n-20\r\n", {0, 15}, {}},
+        {"desktop narrower than the window: its left side shown", 500, std::nullopt, {0, 15}, {}},
+        {"saved at the ends of the numbers",
+         1024,
+         "\r\n\r\n2147483647\r\n-2147483648\r\n",
+         {0, 283},
+         {}},
         {"top is no number",
          1024,
          "\r\n\r\nabc\r\n200\r\n",

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "platform/display/display_backend.h"
 #include "platform/machine.h"
@@ -162,6 +163,44 @@ TEST_F(DescribedDisplay, CursorStartsCentredAndStaysOnTheDesktop) {
     EXPECT_EQ(Cursor().x, 799);
     EXPECT_EQ(Cursor().y, 599);
     EXPECT_EQ(GetCursorPos(nullptr), FALSE);
+}
+
+struct MonitorCase {
+    const char* name;
+    RECT rect;
+    DWORD flags;
+    bool found;
+};
+
+// The described desktop is the one monitor, all of it work area: a rectangle on it or across its
+// edge finds it; one off it, only by the flags' choice.
+TEST_F(DescribedDisplay, TheDesktopIsTheOneMonitor) {
+    const MonitorCase cases[] = {
+        {"inside", {10, 10, 600, 500}, MONITOR_DEFAULTTONULL, true},
+        {"across the corner", {1000, 700, 1600, 1200}, MONITOR_DEFAULTTONULL, true},
+        {"off it", {1024, 0, 1600, 500}, MONITOR_DEFAULTTONULL, false},
+        {"off it, the primary", {-900, -900, -300, -300}, MONITOR_DEFAULTTOPRIMARY, true},
+        {"off it, the nearest", {3000, 5000, 3600, 5500}, MONITOR_DEFAULTTONEAREST, true},
+        {"empty", {50, 50, 50, 50}, MONITOR_DEFAULTTONULL, false},
+    };
+    for (const MonitorCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const HMONITOR monitor = MonitorFromRect(&c.rect, c.flags);
+        EXPECT_EQ(monitor != nullptr, c.found);
+        MONITORINFO info{};
+        info.cbSize = sizeof(info);
+        EXPECT_EQ(GetMonitorInfoA(monitor, &info), c.found ? TRUE : FALSE);
+        if (!c.found) continue;
+        for (const RECT& r : {info.rcMonitor, info.rcWork}) {
+            EXPECT_EQ((std::vector<LONG>{r.left, r.top, r.right, r.bottom}),
+                      (std::vector<LONG>{0, 0, 1024, 768}));
+        }
+        EXPECT_EQ(info.dwFlags, MONITORINFOF_PRIMARY);
+        info.cbSize = sizeof(info) - 1;
+        EXPECT_EQ(GetMonitorInfoA(monitor, &info), FALSE);
+    }
+    EXPECT_EQ(MonitorFromRect(nullptr, MONITOR_DEFAULTTOPRIMARY), nullptr);
+    EXPECT_EQ(GetMonitorInfoA(reinterpret_cast<HMONITOR>(2), nullptr), FALSE);
 }
 
 TEST_F(DescribedDisplay, OtherMetricsAreZero) {
