@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <string>
 
 #include "app/form1.h"
@@ -42,6 +43,12 @@ class FirstShowWatcher : public QObject {
   private:
     TForm1* form_;
 };
+
+// Within the 16-bit coordinates of an X screen: near the ends of an int the toolkit's own
+// rectangle arithmetic overflows, and a place that far off is brought on screen afterwards anyway.
+int SavedCoordinate(std::int32_t value) {
+    return std::clamp<std::int32_t>(value, INT16_MIN, INT16_MAX);
+}
 
 // The default is the list's text; no item is selected.
 void FillList(QComboBox* list, const QStringList& items, const QString& text) {
@@ -183,13 +190,13 @@ bool TForm1::PlaceWindowFromSettings() {
     const QString top = QString::fromStdString(ReadSettingLine(path, kWindowTopLine));
     std::optional<std::int32_t> value = top.isEmpty() ? 15 : platform::StrToInt(top);
     if (!value) return false;
-    move(x(), *value);
+    move(x(), SavedCoordinate(*value));
     const QString left = QString::fromStdString(ReadSettingLine(path, kWindowLeftLine));
     // Integer division truncates toward zero, also for a window wider than the desktop.
     value =
         left.isEmpty() ? (GetSystemMetrics(SM_CXSCREEN) - width()) / 2 : platform::StrToInt(left);
     if (!value) return false;
-    move(*value, y());
+    move(SavedCoordinate(*value), y());
     return true;
 }
 
